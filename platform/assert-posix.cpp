@@ -1,0 +1,12 @@
+// The C library's assertion report, with the caller's expression, source and line.
+#include "platform/assert.h"
+
+#include <assert.h>
+
+namespace platform {
+
+void assertion_failed(const char* expression, const char* source, int line) {
+    __assert_fail(expression, source, static_cast<unsigned>(line), "invariant");
+}
+
+}  // namespace platform

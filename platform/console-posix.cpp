@@ -1,0 +1,146 @@
+// Console services on POSIX: termios on descriptor 0, read(2) one byte at a
+// time, write(2) on descriptor 1, detached pthreads, calloc and _exit.
+#include "platform/console.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform {
+
+static_assert(sizeof(termios) <= sizeof(console_mode::bytes));
+
+namespace {
+
+termios to_termios(const console_mode& mode) {
+    termios t{};
+    std::memcpy(&t, mode.bytes, sizeof t);
+    return t;
+}
+
+console_mode from_termios(const termios& t) {
+    console_mode mode{};
+    std::memcpy(mode.bytes, &t, sizeof t);
+    return mode;
+}
+
+/// Zero bytes from a regular file or a non-terminal device means "nothing
+/// yet"; from a pipe, FIFO, socket or terminal it means the input has ended.
+bool zero_read_is_end_of_input() {
+    struct stat status {};
+    if (fstat(0, &status) != 0) return true;
+    if (S_ISREG(status.st_mode)) return false;
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return isatty(0) != 0;
+    return true;
+}
+
+struct thread_start {
+    unsigned (*routine)(void*);
+    void* arg;
+};
+
+void* run_thread(void* start_block) {
+    thread_start start = *static_cast<thread_start*>(start_block);
+    delete static_cast<thread_start*>(start_block);
+    start.routine(start.arg);
+    return nullptr;
+}
+
+}  // namespace
+
+void make_stdout_unbuffered() {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+bool stdin_is_terminal() {
+    return isatty(0) != 0;
+}
+
+bool stdin_handle_valid() {
+    // Descriptor 0 is a number, never an invalid handle; a closed descriptor
+    // makes the reads fail, which ends the input.
+    return true;
+}
+
+bool get_console_mode(console_mode& mode) {
+    termios t{};
+    if (tcgetattr(0, &t) != 0) return false;
+    mode = from_termios(t);
+    return true;
+}
+
+bool set_console_mode(const console_mode& mode) {
+    termios t = to_termios(mode);
+    return tcsetattr(0, TCSANOW, &t) == 0;
+}
+
+console_mode raw_console_mode(const console_mode& current) {
+    termios t = to_termios(current);
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    // Ctrl-C still raises SIGINT; Ctrl-\ and Ctrl-Z reach the target as bytes.
+    t.c_lflag |= ISIG;
+    t.c_cc[VQUIT] = _POSIX_VDISABLE;
+    t.c_cc[VSUSP] = _POSIX_VDISABLE;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return from_termios(t);
+}
+
+int write_stdout(const void* data, unsigned int len) {
+    ssize_t written = ::write(1, data, len);
+    return written < 0 ? -1 : static_cast<int>(written);
+}
+
+stdin_read read_stdin_byte(unsigned char& byte) {
+    for (;;) {
+        ssize_t n = ::read(0, &byte, 1);
+        if (n == 1) return stdin_read::byte;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 && !zero_read_is_end_of_input()) {
+            timespec pause{0, 20 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+            return stdin_read::nothing;
+        }
+        return stdin_read::failed;
+    }
+}
+
+void* heap_alloc_zeroed(std::size_t size) {
+    return std::calloc(1, size);
+}
+
+void heap_free(void* block) {
+    std::free(block);
+}
+
+bool start_thread(unsigned (*routine)(void*), void* arg) {
+    auto* start = new thread_start{routine, arg};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int result = pthread_create(&thread, &attributes, run_thread, start);
+    pthread_attr_destroy(&attributes);
+    if (result != 0) {
+        delete start;
+        return false;
+    }
+    return true;
+}
+
+void at_exit(void (*handler)()) {
+    std::atexit(handler);
+}
+
+void exit_process(int status) {
+    _exit(status);
+}
+
+}  // namespace platform
