@@ -1,1 +1,137 @@
-// placeholder
+// The console channel: raw console input gathered by a reader thread into a
+// buffer that the relay loop polls, and raw writes to standard output.
+#include "channels/console-io.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cmdline/fatal.h"
+#include "cmdline/settings.h"
+
+namespace tolvan {
+
+namespace {
+
+constexpr const char* SOURCE = "channels/console-io.cpp";
+
+/// The running reader, if any. Once the input has ended, the ended reader's
+/// handle stays here, so no new reader is started on every later read.
+platform::thread* reader_thread = nullptr;
+
+}  // namespace
+
+COMM_CONSOLE* active_console = nullptr;
+
+COMM_CONSOLE::COMM_CONSOLE() {
+    platform::make_stdout_unbuffered();
+
+    if (platform::stdin_is_terminal()) {
+        platform::at_exit(restore_console_at_exit);
+        check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 60);
+        platform::get_console_mode(m_saved_mode);
+        m_mode_saved = true;
+        platform::console_mode working{};
+        if (platform::get_console_mode(working)) {
+            if (settings.dump_flags[static_cast<unsigned char>('i')]) {
+                std::printf("changing terminal state of stdin to be non-canonical\n");
+            }
+            if (!platform::set_console_mode(platform::raw_console_mode(working))) {
+                std::fprintf(stderr, "%s: fatal error: setting console attributes failed\n", PROGRAM_NAME);
+                std::exit(1);
+            }
+        }
+    }
+
+    m_share = static_cast<ConsoleInputShare*>(platform::heap_alloc_zeroed(sizeof(ConsoleInputShare)));
+    if (m_share == nullptr) platform::exit_process(2);
+    m_share->mutex = &m_mutex;
+    m_share->input = &m_input;
+    m_share->input_ended = &m_input_ended;
+
+    m_opened = true;
+    if (active_console == nullptr) active_console = this;
+}
+
+COMM_CONSOLE::~COMM_CONSOLE() {
+    check_invariant(m_opened, "m_opened", SOURCE, 146);
+    // The reader uses the shared block, the buffer and the mutex: end it and
+    // wait for it before any of them goes away.
+    if (reader_thread != nullptr) {
+        platform::interrupt_stdin_read();
+        platform::join_thread(reader_thread);
+        reader_thread = nullptr;
+    }
+    platform::heap_free(m_share);
+    m_share = nullptr;
+    restore_console_mode();
+    if (active_console == this) active_console = nullptr;
+}
+
+void COMM_CONSOLE::restore_console_mode() {
+    if (!m_mode_saved) return;
+    check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 131);
+    if (!platform::set_console_mode(m_saved_mode)) {
+        std::fprintf(stderr, "%s: fatal error: restoring console attributes failed\n", PROGRAM_NAME);
+    }
+    m_mode_saved = false;
+    if (active_console == this) active_console = nullptr;
+}
+
+int COMM_CONSOLE::read(char* buffer, unsigned int max) {
+    check_invariant(m_opened, "m_opened", SOURCE, 239);
+    if (reader_thread == nullptr) {
+        reader_thread = platform::start_thread(console_reader, m_share);
+        if (reader_thread == nullptr) {
+            std::fprintf(stderr, "%s: fatal error: Could not create read thread\n", PROGRAM_NAME);
+            platform::exit_process(3);
+        }
+    }
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_input_ended) {
+        std::fprintf(stderr, "%s: error: Gathering input from STDIO\n", PROGRAM_NAME);
+        return -1;
+    }
+    std::size_t pending = m_input.size() - m_input_taken;
+    std::size_t n = pending < max ? pending : max;
+    if (n != 0) {
+        std::memcpy(buffer, m_input.data() + m_input_taken, n);
+        m_input_taken += n;
+        if (m_input_taken == m_input.size()) {
+            m_input.clear();
+            m_input_taken = 0;
+        } else if (m_input_taken >= 4096 && m_input_taken * 2 >= m_input.size()) {
+            m_input.erase(0, m_input_taken);
+            m_input_taken = 0;
+        }
+    }
+    return static_cast<int>(n);
+}
+
+int COMM_CONSOLE::write(const char* data, unsigned int len) {
+    check_invariant(m_opened, "m_opened", SOURCE, 287);
+    return platform::write_stdout(data, len);
+}
+
+void restore_console_at_exit() {
+    if (active_console != nullptr) active_console->restore_console_mode();
+}
+
+unsigned console_reader(void* share_block) {
+    auto* share = static_cast<ConsoleInputShare*>(share_block);
+    check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 212);
+    for (;;) {
+        unsigned char byte = 0;
+        platform::stdin_read result = platform::read_stdin_byte(byte);
+        if (result == platform::stdin_read::failed) break;
+        if (result == platform::stdin_read::byte) {
+            std::lock_guard<std::mutex> lock(*share->mutex);
+            share->input->push_back(static_cast<char>(byte));
+        }
+    }
+    std::lock_guard<std::mutex> lock(*share->mutex);
+    *share->input_ended = true;
+    return 0;
+}
+
+}  // namespace tolvan

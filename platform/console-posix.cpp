@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -40,15 +43,52 @@ bool zero_read_is_end_of_input() {
     return true;
 }
 
-struct thread_start {
+/// A pipe whose read end wakes a reader blocked on standard input.
+int wake_pipe[2] = {-1, -1};
+std::once_flag wake_pipe_made;
+
+int wake_fd() {
+    std::call_once(wake_pipe_made, [] {
+        if (pipe(wake_pipe) == 0) {
+            for (int fd : wake_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+            fcntl(wake_pipe[0], F_SETFL, O_NONBLOCK);
+        }
+    });
+    return wake_pipe[0];
+}
+
+/// Waits until descriptor 0 has something to say (data, end, error) or a
+/// wake-up arrives; false on a wake-up, which it consumes.
+bool wait_for_stdin() {
+    for (;;) {
+        pollfd fds[2] = {{0, POLLIN, 0}, {wake_fd(), POLLIN, 0}};
+        int ready = poll(fds, fds[1].fd < 0 ? 1 : 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return true;  // let the read itself report the failure
+        }
+        if (fds[1].fd >= 0 && (fds[1].revents & POLLIN)) {
+            char token;
+            [[maybe_unused]] ssize_t n = ::read(fds[1].fd, &token, 1);
+            return false;
+        }
+        return true;
+    }
+}
+
+}  // namespace
+
+struct thread {
+    pthread_t id;
     unsigned (*routine)(void*);
     void* arg;
 };
 
-void* run_thread(void* start_block) {
-    thread_start start = *static_cast<thread_start*>(start_block);
-    delete static_cast<thread_start*>(start_block);
-    start.routine(start.arg);
+namespace {
+
+void* run_thread(void* handle) {
+    auto* self = static_cast<thread*>(handle);
+    self->routine(self->arg);
     return nullptr;
 }
 
@@ -100,6 +140,7 @@ int write_stdout(const void* data, unsigned int len) {
 
 stdin_read read_stdin_byte(unsigned char& byte) {
     for (;;) {
+        if (!wait_for_stdin()) return stdin_read::failed;
         ssize_t n = ::read(0, &byte, 1);
         if (n == 1) return stdin_read::byte;
         if (n < 0 && errno == EINTR) continue;
@@ -120,19 +161,29 @@ void heap_free(void* block) {
     std::free(block);
 }
 
-bool start_thread(unsigned (*routine)(void*), void* arg) {
-    auto* start = new thread_start{routine, arg};
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int result = pthread_create(&thread, &attributes, run_thread, start);
-    pthread_attr_destroy(&attributes);
-    if (result != 0) {
-        delete start;
-        return false;
+thread* start_thread(unsigned (*routine)(void*), void* arg) {
+    wake_fd();  // made before the reader can block
+    auto* handle = new thread{{}, routine, arg};
+    if (pthread_create(&handle->id, nullptr, run_thread, handle) != 0) {
+        delete handle;
+        return nullptr;
     }
-    return true;
+    return handle;
+}
+
+void interrupt_stdin_read() {
+    if (wake_fd() < 0) return;
+    char token = 0;
+    [[maybe_unused]] ssize_t n = ::write(wake_pipe[1], &token, 1);
+}
+
+void join_thread(thread* handle) {
+    pthread_join(handle->id, nullptr);
+    delete handle;
+    // A wake-up meant for a reader that had already ended must not end the next one.
+    char token;
+    while (wake_fd() >= 0 && ::read(wake_pipe[0], &token, 1) > 0) {
+    }
 }
 
 void at_exit(void (*handler)()) {

@@ -50,8 +50,18 @@ stdin_read read_stdin_byte(unsigned char& byte);
 void* heap_alloc_zeroed(std::size_t size);
 void heap_free(void* block);
 
-/// Starts a thread running `routine(arg)` at once; false when it cannot.
-bool start_thread(unsigned (*routine)(void* arg), void* arg);
+/// A running thread.
+struct thread;
+
+/// Starts a thread running `routine(arg)` at once; null when it cannot.
+thread* start_thread(unsigned (*routine)(void* arg), void* arg);
+
+/// Makes the one pending or next read_stdin_byte return `failed`, so that a
+/// reader blocked on standard input can be ended and waited for.
+void interrupt_stdin_read();
+
+/// Waits for a thread to end and releases it.
+void join_thread(thread* handle);
 
 /// Registers a handler for the C library's orderly exit.
 void at_exit(void (*handler)());

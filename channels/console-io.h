@@ -1,0 +1,59 @@
+// The console channel: the host side of the relay. Raw input on an
+// interactive console, a reader thread gathering keystrokes, raw writes.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+#include "platform/console.h"
+#include "relay/comm.h"
+
+namespace tolvan {
+
+/// What the reader thread reaches of its channel.
+struct ConsoleInputShare {
+    std::mutex* mutex;
+    std::string* input;
+    bool* input_ended;
+};
+
+class COMM_CONSOLE : public COMM {
+public:
+    /// Makes standard output unbuffered and an interactive console raw; ends
+    /// the program when the console mode or the shared block cannot be set up.
+    COMM_CONSOLE();
+    ~COMM_CONSOLE() override;
+
+    /// Hands over up to `max` pending input bytes without waiting; -1 once the
+    /// input has ended. The first call starts the reader thread.
+    int read(char* buffer, unsigned int max) override;
+    /// One raw write to standard output.
+    int write(const char* data, unsigned int len) override;
+
+    /// Puts back the console mode saved at construction, once.
+    void restore_console_mode();
+
+private:
+    bool m_mode_saved = false;
+    bool m_opened = false;
+    platform::console_mode m_saved_mode{};
+    std::mutex m_mutex;
+    std::string m_input;          ///< guarded by m_mutex
+    bool m_input_ended = false;   ///< guarded by m_mutex
+    ConsoleInputShare* m_share = nullptr;
+    /// Bytes at the front of m_input already handed over; dropped in bulk so
+    /// that a long backlog is not moved once per read.
+    std::size_t m_input_taken = 0;  ///< guarded by m_mutex
+};
+
+/// The channel whose saved mode the at-exit handler restores.
+extern COMM_CONSOLE* active_console;
+
+/// At-exit handler: restores the mode of the active console, if any.
+void restore_console_at_exit();
+
+/// The reader thread's routine.
+unsigned console_reader(void* share);
+
+}  // namespace tolvan

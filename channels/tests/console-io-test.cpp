@@ -1,0 +1,252 @@
+// The console channel with standard input replaced by a pipe or by a
+// pseudo-terminal: gathering, hand-over, end of input, raw mode and restore.
+#include "channels/console-io.h"
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "cmdline/settings.h"
+
+namespace tolvan {
+namespace {
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+/// Puts a descriptor in place of standard input for one test.
+class StdinReplaced {
+public:
+    explicit StdinReplaced(int fd) : m_saved(dup(0)) { dup2(fd, 0); }
+    ~StdinReplaced() {
+        dup2(m_saved, 0);
+        close(m_saved);
+    }
+
+private:
+    int m_saved;
+};
+
+/// Reads until `count` bytes arrived or a generous guard time has passed.
+std::string read_until(COMM_CONSOLE& channel, size_t count) {
+    std::string got;
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got.size() < count && std::chrono::steady_clock::now() < give_up) {
+        char buffer[64];
+        int n = channel.read(buffer, sizeof buffer);
+        if (n < 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return got;
+}
+
+/// Waits until the reader has gathered `count` bytes, without taking any
+/// (a read of at most 0 bytes starts the reader and hands over nothing).
+void settle(COMM_CONSOLE& channel, int write_fd, const std::string& bytes) {
+    char none[1];
+    channel.read(none, 0);
+    ASSERT_EQ(write(write_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+class ConsoleChannel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_settings();
+        ASSERT_EQ(pipe(m_pipe), 0);
+    }
+    void TearDown() override {
+        close(m_pipe[0]);
+        if (m_pipe[1] >= 0) close(m_pipe[1]);
+    }
+    int m_pipe[2] = {-1, -1};
+};
+
+TEST_F(ConsoleChannel, PipedInputIsGatheredWithoutTouchingTheMode) {
+    settings.dump_flags['i'] = 1;
+    StdinReplaced stdin_from(m_pipe[0]);
+    CaptureStdout();
+    CaptureStderr();
+    {
+        COMM_CONSOLE channel;
+        EXPECT_EQ(active_console, &channel);
+        ASSERT_EQ(write(m_pipe[1], "a\0b", 3), 3);
+        char buffer[8];
+        std::memset(buffer, '#', sizeof buffer);
+        std::string got;
+        auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int n = 0;
+        while (n == 0 && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            n = channel.read(buffer, sizeof buffer);
+        }
+        ASSERT_EQ(n, 3);
+        EXPECT_EQ(std::string(buffer, 8), std::string("a\0b#####", 8));
+    }
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST_F(ConsoleChannel, HandsOverAtMostMaxOldestFirst) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    COMM_CONSOLE channel;
+    std::string pending;
+    for (int i = 0; i < 100; ++i) pending.push_back(static_cast<char>(i));
+    settle(channel, m_pipe[1], pending);
+
+    char buffer[64];
+    EXPECT_EQ(channel.read(buffer, 0), 0);
+    ASSERT_EQ(channel.read(buffer, 64), 64);
+    EXPECT_EQ(std::string(buffer, 64), pending.substr(0, 64));
+    ASSERT_EQ(channel.read(buffer, 64), 36);
+    EXPECT_EQ(std::string(buffer, 36), pending.substr(64));
+    EXPECT_EQ(channel.read(buffer, 64), 0);
+}
+
+TEST_F(ConsoleChannel, LongBacklogArrivesIntactAndInOrder) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    COMM_CONSOLE channel;
+    std::string pending;
+    for (int i = 0; i < 20000; ++i) pending.push_back(static_cast<char>(i * 7 + i / 256));
+    std::thread writer([&] {
+        EXPECT_EQ(write(m_pipe[1], pending.data(), pending.size()), static_cast<ssize_t>(pending.size()));
+    });
+    EXPECT_EQ(read_until(channel, pending.size()), pending);
+    writer.join();
+}
+
+TEST_F(ConsoleChannel, EndOfInputIsReportedOnEveryReadAndDropsWhatIsLeft) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    COMM_CONSOLE channel;
+    ASSERT_EQ(write(m_pipe[1], "xy", 2), 2);
+    close(m_pipe[1]);
+    m_pipe[1] = -1;
+    char buffer[64];
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    CaptureStderr();
+    while (channel.read(buffer, 0) == 0 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    GetCapturedStderr();
+    CaptureStderr();
+    EXPECT_EQ(channel.read(buffer, 64), -1);
+    EXPECT_EQ(channel.read(buffer, 64), -1);
+    EXPECT_EQ(GetCapturedStderr(),
+              "tolvan-terminal: error: Gathering input from STDIO\n"
+              "tolvan-terminal: error: Gathering input from STDIO\n");
+}
+
+TEST_F(ConsoleChannel, RegularFileAtItsEndKeepsWaitingForMore) {
+    char path[] = "/tmp/console-io-test-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "ab", 2), 2);
+    int reader = open(path, O_RDONLY);
+    StdinReplaced stdin_from(reader);
+    {
+        COMM_CONSOLE channel;
+        EXPECT_EQ(read_until(channel, 2), "ab");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        char buffer[64];
+        EXPECT_EQ(channel.read(buffer, 64), 0);  // not the end of input
+        ASSERT_EQ(write(fd, "c", 1), 1);
+        EXPECT_EQ(read_until(channel, 1), "c");
+    }
+    close(reader);
+    close(fd);
+    unlink(path);
+}
+
+TEST_F(ConsoleChannel, TeardownEndsAReaderBlockedOnInput) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    auto channel = std::make_unique<COMM_CONSOLE>();
+    char buffer[64];
+    EXPECT_EQ(channel->read(buffer, 64), 0);
+    channel.reset();  // must return although no input ever comes
+    // A later channel gets a fresh reader.
+    COMM_CONSOLE next;
+    ASSERT_EQ(write(m_pipe[1], "z", 1), 1);
+    EXPECT_EQ(read_until(next, 1), "z");
+}
+
+/// A pseudo-terminal standing in for an interactive console.
+class InteractiveConsole : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_settings();
+        ASSERT_EQ(openpty(&m_master, &m_slave, nullptr, nullptr, nullptr), 0);
+        ASSERT_EQ(tcgetattr(m_slave, &m_before), 0);
+    }
+    void TearDown() override {
+        close(m_master);
+        close(m_slave);
+    }
+    termios now() {
+        termios t{};
+        tcgetattr(m_slave, &t);
+        return t;
+    }
+    int m_master = -1, m_slave = -1;
+    termios m_before{};
+};
+
+bool same_mode(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+TEST_F(InteractiveConsole, RawWhileTheChannelLivesAndRestoredExactlyAfter) {
+    settings.dump_flags['i'] = 1;
+    StdinReplaced stdin_from(m_slave);
+    CaptureStdout();
+    {
+        COMM_CONSOLE channel;
+        termios raw = now();
+        EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ECHONL | IEXTEN), 0u);
+        EXPECT_EQ(raw.c_iflag & (IXON | ICRNL), 0u);
+        EXPECT_NE(raw.c_lflag & ISIG, 0u);  // Ctrl-C still interrupts
+        EXPECT_EQ(raw.c_cc[VQUIT], _POSIX_VDISABLE);
+        EXPECT_EQ(raw.c_cc[VSUSP], _POSIX_VDISABLE);
+        EXPECT_EQ(raw.c_cc[VMIN], 1);
+        EXPECT_EQ(raw.c_oflag, m_before.c_oflag);  // output processing untouched
+    }
+    EXPECT_EQ(GetCapturedStdout(), "changing terminal state of stdin to be non-canonical\n");
+    EXPECT_TRUE(same_mode(now(), m_before));
+    EXPECT_EQ(active_console, nullptr);
+}
+
+TEST_F(InteractiveConsole, KeysArriveAsTheirOwnBytes) {
+    StdinReplaced stdin_from(m_slave);
+    COMM_CONSOLE channel;
+    // Enter, Ctrl-Z, Ctrl-\, Ctrl-S, Ctrl-Q, Ctrl-V, Ctrl-O: none is edited or
+    // acted on by the terminal.
+    const std::string keys = "ab\r\x1a\x1c\x13\x11\x16\x0f";
+    char none[1];
+    channel.read(none, 0);
+    ASSERT_EQ(write(m_master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    EXPECT_EQ(read_until(channel, keys.size()), keys);
+}
+
+TEST_F(InteractiveConsole, ExitWhileTheChannelLivesRestoresTheMode) {
+    StdinReplaced stdin_from(m_slave);
+    EXPECT_EXIT(
+        {
+            new COMM_CONSOLE();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(same_mode(now(), m_before));
+}
+
+}  // namespace
+}  // namespace tolvan
