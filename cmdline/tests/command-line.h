@@ -1,0 +1,87 @@
+// Test helpers: a mutable argv built from texts, a fresh scanner and settings
+// record, and a run of the program entry in a child process with its exit
+// status and both output streams.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "cmdline/option-scanner.h"
+#include "cmdline/process-args.h"
+#include "cmdline/settings.h"
+
+namespace tolvan::test {
+
+/// Owns the element texts; argv() hands out pointers the scanner may reorder.
+class CommandLine {
+public:
+    CommandLine(std::initializer_list<const char*> elements) : m_texts(elements.begin(), elements.end()) {
+        for (std::string& text : m_texts) m_argv.push_back(text.data());
+        m_argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(m_texts.size()); }
+    char** argv() { return m_argv.data(); }
+    /// The elements in their current order.
+    std::vector<std::string> order() const {
+        return std::vector<std::string>(m_argv.begin(), m_argv.end() - 1);
+    }
+
+private:
+    std::vector<std::string> m_texts;
+    std::vector<char*> m_argv;
+};
+
+/// Start-up state for one command line.
+inline void fresh_start() {
+    reset_settings();
+    reset_option_scanner();
+}
+
+struct ProgramRun {
+    int status = -1;  ///< exit status, or -1 when the child did not exit normally
+    int signal = 0;   ///< the signal that ended the child, if any
+    std::string out;
+    std::string err;
+};
+
+inline std::string read_all(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
+/// Runs program_main on `line` in a child process from a fresh start.
+inline ProgramRun run_program(CommandLine line) {
+    fresh_start();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
+        int status = program_main(line.argc(), line.argv());
+        std::fflush(stdout);
+        _exit(status);
+    }
+    ProgramRun run;
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) run.signal = WTERMSIG(wait_status);
+    run.out = read_all(out);
+    run.err = read_all(err);
+    return run;
+}
+
+}  // namespace tolvan::test
