@@ -1,0 +1,274 @@
+// Pseudo-terminal and pipe plumbing for the end-to-end tests.
+#include "child-process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+std::string without_carriage_returns(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+[[noreturn]] void exec_child(const launch& how) {
+    if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0) _exit(126);
+    for (const auto& assignment : how.env) putenv(strdup(assignment.c_str()));
+    std::vector<char*> argv;
+    for (const auto& arg : how.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+void read_available(int fd, std::string& into) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+child_process::child_process(const launch& how) : m_terminal_mode(how.terminal) {
+    int error_pipe[2] = {-1, -1};
+    if (how.stderr_apart && pipe(error_pipe) != 0) throw std::runtime_error("pipe");
+    if (how.terminal) {
+        int master = -1;
+        int slave = -1;
+        winsize size{24, 80, 0, 0};
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) throw std::runtime_error("openpty");
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(master);
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, 0);
+            dup2(slave, 1);
+            dup2(how.stderr_apart ? error_pipe[1] : slave, 2);
+            if (slave > 2) close(slave);
+            if (how.stderr_apart) {
+                close(error_pipe[0]);
+                close(error_pipe[1]);
+            }
+            exec_child(how);
+        }
+        m_input = master;
+        m_output = master;
+        m_terminal = slave;  // kept so the mode can be read after the child is gone
+    } else {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
+        m_pid = fork();
+        if (m_pid == 0) {
+            setpgid(0, 0);
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(how.stderr_apart ? error_pipe[1] : out[1], 2);
+            for (int fd : {in[0], in[1], out[0], out[1], error_pipe[0], error_pipe[1]}) {
+                if (fd > 2) close(fd);
+            }
+            exec_child(how);
+        }
+        close(in[0]);
+        close(out[1]);
+        m_input = in[1];
+        m_output = out[0];
+        fcntl(m_input, F_SETFD, FD_CLOEXEC);
+        fcntl(m_output, F_SETFD, FD_CLOEXEC);
+    }
+    if (how.stderr_apart) {
+        close(error_pipe[1]);
+        m_error = error_pipe[0];
+        fcntl(m_error, F_SETFL, O_NONBLOCK);
+        fcntl(m_error, F_SETFD, FD_CLOEXEC);
+    }
+    fcntl(m_output, F_SETFL, O_NONBLOCK);
+    fcntl(m_output, F_SETFD, FD_CLOEXEC);
+}
+
+child_process::~child_process() {
+    if (!m_status && m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+    }
+    for (int fd : {m_input, m_output, m_error, m_terminal}) {
+        if (fd >= 0 && !(fd == m_output && m_output == m_input)) close(fd);
+    }
+}
+
+void child_process::send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(m_input, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+void child_process::close_input() {
+    if (!m_terminal_mode && m_input >= 0) {
+        close(m_input);
+        m_input = -1;
+    }
+}
+
+void child_process::signal(int number) {
+    kill(m_pid, number);
+}
+
+void child_process::pump(std::chrono::milliseconds limit) {
+    pollfd fds[2] = {{m_output, POLLIN, 0}, {m_error, POLLIN, 0}};
+    poll(fds, m_error >= 0 ? 2 : 1, static_cast<int>(limit.count()));
+    read_available(m_output, m_raw_output);
+    if (m_error >= 0) read_available(m_error, m_raw_errors);
+}
+
+bool child_process::expect(const std::string& text, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (output().find(text) != std::string::npos) return true;
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        pump(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now), 50ms));
+        if (!m_status) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
+        } else if (output().find(text) == std::string::npos) {
+            pump(10ms);
+            return output().find(text) != std::string::npos;
+        }
+    }
+}
+
+std::optional<int> child_process::wait(std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!m_status) {
+        int status = 0;
+        pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_status = status;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        pump(20ms);
+    }
+    pump(0ms);
+    return m_status;
+}
+
+std::optional<int> child_process::exit_code(std::chrono::milliseconds limit) {
+    auto status = wait(limit);
+    if (!status) return std::nullopt;
+    if (WIFEXITED(*status)) return WEXITSTATUS(*status);
+    return -1000 - WTERMSIG(*status);
+}
+
+std::string child_process::output() {
+    read_available(m_output, m_raw_output);
+    return m_terminal_mode ? without_carriage_returns(m_raw_output) : m_raw_output;
+}
+
+std::string child_process::errors() {
+    if (m_error >= 0) read_available(m_error, m_raw_errors);
+    return m_raw_errors;
+}
+
+termios child_process::mode() const {
+    termios t{};
+    tcgetattr(m_terminal, &t);
+    return t;
+}
+
+bool same_mode(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+std::string escaped(const std::string& bytes) {
+    std::string out;
+    char hex[8];
+    for (unsigned char c : bytes) {
+        if (c == '\n') {
+            out += "\\n\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c >= 0x7f) {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+temp_dir::temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tolvan-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    m_path = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void temp_dir::write(const std::string& name, const std::string& contents) const {
+    std::ofstream out(file(name), std::ios::binary);
+    out << contents;
+}
+
+std::string temp_dir::read(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+bool temp_dir::exists(const std::string& name) const {
+    return std::filesystem::exists(file(name));
+}
+
+std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status) {
+    launch how{argv, env, "", false, false};
+    child_process child(how);
+    child.close_input();
+    auto code = child.exit_code(60s);
+    if (status) *status = code.value_or(-1);
+    return child.output();
+}
+
+}  // namespace e2e

@@ -1,0 +1,91 @@
+// Runs a program the way a user or an IDE does: in a pseudo-terminal (standard
+// input and output on the terminal) or with pipes, and watches what it prints.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+#include <vector>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+
+struct launch {
+    std::vector<std::string> argv;
+    std::vector<std::string> env;  ///< NAME=VALUE added to the test's environment
+    std::string cwd;               ///< empty: the test's own
+    bool terminal = true;          ///< stdin and stdout on a pseudo-terminal; else pipes
+    bool stderr_apart = false;     ///< standard error to a pipe of its own
+};
+
+class child_process {
+public:
+    explicit child_process(const launch& how);
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    /// Types bytes at the terminal, or writes them into the input pipe.
+    void send(const std::string& bytes);
+    /// Closes the input pipe (end of input).
+    void close_input();
+    void signal(int number);
+    pid_t pid() const { return m_pid; }
+
+    /// Waits until the output (line ends as "\n") contains `text`; false on time-out.
+    bool expect(const std::string& text, std::chrono::milliseconds limit = 15s);
+    /// Waits for the exit; the status as from waitpid, or nullopt on time-out.
+    std::optional<int> wait(std::chrono::milliseconds limit = 20s);
+    /// Exit code after a normal exit, -1000 - signal after a signal, nullopt on time-out.
+    std::optional<int> exit_code(std::chrono::milliseconds limit = 20s);
+
+    /// Everything printed so far on the terminal or standard output, with the
+    /// terminal's "\r\n" turned back into "\n".
+    std::string output();
+    std::string errors();
+
+    /// The terminal's mode now (the test's copy of the terminal side).
+    termios mode() const;
+
+private:
+    void pump(std::chrono::milliseconds limit);
+
+    pid_t m_pid = -1;
+    int m_input = -1;     ///< terminal master or input pipe
+    int m_output = -1;    ///< terminal master or output pipe
+    int m_error = -1;     ///< error pipe, if apart
+    int m_terminal = -1;  ///< the test's own descriptor of the terminal side
+    bool m_terminal_mode = false;
+    std::string m_raw_output, m_raw_errors;
+    std::optional<int> m_status;
+};
+
+/// Modes compare equal as `stty -g` would see them.
+bool same_mode(const termios& a, const termios& b);
+
+/// Escapes control bytes, for failure messages.
+std::string escaped(const std::string& bytes);
+
+/// A fresh temporary folder, removed with its contents at the end of the test.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    void write(const std::string& name, const std::string& contents) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+private:
+    std::string m_path;
+};
+
+/// Runs a command to its end and returns what it printed on standard output.
+std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                        int* status = nullptr);
+
+}  // namespace e2e

@@ -1,0 +1,92 @@
+// Faults during a session: a cable pulled and put back, a server that dies
+// and comes back, with and without --persistent.
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "sim-server.h"
+
+namespace e2e {
+namespace {
+
+const std::string LOOPBACK_BOARD =
+    "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
+
+/// Types `text` until the loopback target has echoed it back once more.
+bool echoes(child_process& terminal, const std::string& text) {
+    terminal.send(text);
+    return terminal.expect(text);
+}
+
+TEST(CableFault, UnpluggedCableEndsTheRunWithAnIoError) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({});
+    termios before = terminal->mode();
+    ASSERT_TRUE(echoes(*terminal, "ping-1"));
+    int status = -1;
+    server.chainprobe({"unplug", "SimCable"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
+    std::string out = terminal->output();
+    EXPECT_NE(out.find("ping-1\nJTAG connection interrupted!\n\n\ntolvan-terminal: exiting due to "
+                       "I/O error communicating with target\n"),
+              std::string::npos)
+        << escaped(out);
+    EXPECT_TRUE(same_mode(terminal->mode(), before));
+}
+
+TEST(CableFault, PersistentTerminalReconnectsAfterReplugAndTrafficFlowsAgain) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({"--persistent"});
+    ASSERT_TRUE(echoes(*terminal, "before-unplug"));
+    server.chainprobe({"unplug", "SimCable [sim-0]"});
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n")) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("tolvan-terminal: I/O error communicating with client - trying again"));
+    std::this_thread::sleep_for(1500ms);  // a few failed reconnections while unplugged
+    server.chainprobe({"plug", "SimCable [sim-0]"});
+    ASSERT_TRUE(terminal->expect("\nConnected!\n")) << escaped(terminal->output());
+    EXPECT_TRUE(echoes(*terminal, "after-replug")) << escaped(terminal->output());
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output().find("exiting due to I/O error"), std::string::npos);
+}
+
+TEST(CableFault, BoardSwitchedOffLooksLikeALostConnection) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({"--persistent"});
+    ASSERT_TRUE(echoes(*terminal, "powered"));
+    server.chainprobe({"power", "SimCable", "off"});
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n")) << escaped(terminal->output());
+    server.chainprobe({"power", "SimCable", "on"});
+    ASSERT_TRUE(terminal->expect("\nConnected!\n")) << escaped(terminal->output());
+    EXPECT_TRUE(echoes(*terminal, "powered-again"));
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+}
+
+TEST(ServerFault, DeadServerEndsARunThatIsNotPersistent) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({});
+    ASSERT_TRUE(echoes(*terminal, "alive"));
+    server.kill_now();
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_NE(terminal->output().find("exiting due to I/O error communicating with target\n"), std::string::npos)
+        << escaped(terminal->output());
+}
+
+TEST(ServerFault, PersistentTerminalRidesOutAServerRestart) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({"--persistent"});
+    ASSERT_TRUE(echoes(*terminal, "first-life"));
+    server.kill_now();
+    ASSERT_TRUE(terminal->expect("I/O error communicating with client - trying again"))
+        << escaped(terminal->output());
+    server.restart();
+    ASSERT_TRUE(terminal->expect("\nConnected!\n")) << escaped(terminal->output());
+    EXPECT_TRUE(echoes(*terminal, "second-life")) << escaped(terminal->output());
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,158 @@
+// Whole terminal sessions against a simulated board: what the user types
+// reaches the target, what it prints reaches the screen, and each way of
+// ending a run says why, with the console mode given back.
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "sim-server.h"
+
+namespace e2e {
+namespace {
+
+const std::string CONNECTED =
+    "tolvan-terminal: connected to hardware target using JTAG UART on cable\n"
+    "tolvan-terminal: \"SimCable [sim-0]\", device 1, instance 0\n";
+const std::string BANNER = "tolvan-terminal: (Use the IDE stop button or Ctrl-C to terminate)\n\n";
+
+std::string exit_line(const std::string& words) {
+    return "\n\ntolvan-terminal: exiting due to " + words;
+}
+
+TEST(TerminalSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
+    temp_dir scratch;
+    sim_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
+                                 "; printf 'got it\\n'; exec cat > /dev/null"));
+    auto terminal = server.terminal({});
+    termios before = terminal->mode();
+    ASSERT_TRUE(terminal->expect("ready\n")) << escaped(terminal->output());
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\n");
+
+    // Enter arrives as a carriage return; Ctrl-Z and Ctrl-\ are plain bytes.
+    terminal->send("ab\r\x1a\x1c\x7f");
+    ASSERT_TRUE(terminal->expect("got it\n")) << escaped(terminal->output());
+    EXPECT_EQ(scratch.read("received"), "ab\r\x1a\x1c\x7f");
+
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\ngot it\n" + exit_line("^C on host\n"));
+    EXPECT_TRUE(same_mode(terminal->mode(), before));
+}
+
+TEST(TerminalSession, CtrlDFromTheTargetEndsTheRunAfterTheBytesBeforeIt) {
+    sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
+    auto terminal = server.terminal({});
+    termios before = terminal->mode();
+    EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before" + exit_line("^D on remote\n"));
+    EXPECT_TRUE(same_mode(terminal->mode(), before));
+}
+
+TEST(TerminalSession, CtrlDIsPassedOnWhenTheTerminalIsToldNotToQuit) {
+    sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
+    auto terminal = server.terminal({"--no-quit-on-ctrl-d", "-o", "2"});
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before\x04" "after\n" + exit_line("user timeout\n"));
+}
+
+TEST(TerminalSession, QuietRunShowsOnlyTheTargetOutput) {
+    sim_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
+    auto terminal = server.terminal({"-q", "-o", "1"});
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output(), "hi\n");
+}
+
+TEST(TerminalSession, FlushDiscardsWhatTheTargetPrintedBeforeTheConnection) {
+    temp_dir scratch;
+    const std::string target = "printf 'early\\n'; touch " + scratch.file("ready") +
+                               "; head -c 1 > /dev/null; printf 'late\\n'; exec cat > /dev/null";
+    for (bool flush : {true, false}) {
+        SCOPED_TRACE(flush ? "--flush" : "without --flush");
+        std::remove(scratch.file("ready").c_str());
+        sim_server server(exec_board(target));
+        for (int i = 0; i < 500 && !scratch.exists("ready"); ++i) std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms);  // let the server take the line into the UART
+        std::vector<std::string> args{"-q"};
+        if (flush) args.push_back("--flush");
+        auto terminal = server.terminal(args);
+        if (!flush) ASSERT_TRUE(terminal->expect("early\n"));
+        std::this_thread::sleep_for(300ms);
+        terminal->send("x");
+        ASSERT_TRUE(terminal->expect("late\n")) << escaped(terminal->output());
+        EXPECT_EQ(terminal->output(), flush ? "late\n" : "early\nlate\n");
+        terminal->send("\x03");
+        EXPECT_EQ(terminal->exit_code(), 0);
+    }
+}
+
+TEST(TerminalSession, CountdownShowsTheSecondsLeftThenDone) {
+    sim_server server(exec_board("exec cat > /dev/null"));
+    auto terminal = server.terminal({"-q", "-w", "1", "-o", "1"});
+    EXPECT_EQ(terminal->exit_code(), 0);
+    std::string ticks;
+    for (int i = 0; i < 10; ++i) ticks += "\b\b\b 1s";
+    EXPECT_EQ(terminal->output(),
+              "tolvan-terminal: Waiting to allow other programs to start:    " + ticks + "\b\b\bdone\n");
+}
+
+TEST(TerminalSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
+    sim_server server(exec_board("exec cat > /dev/null"));
+    auto terminal = server.terminal({"-w", "30"});
+    ASSERT_TRUE(terminal->expect("30s"));
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    std::string out = terminal->output();
+    EXPECT_EQ(out.substr(out.size() - 8), "\b\b\bdone\n") << escaped(out);
+    EXPECT_EQ(out.find("connected"), std::string::npos);
+}
+
+TEST(TerminalSession, DumpSwitchesAnnounceTheModeChangeAndCountTheTraffic) {
+    temp_dir scratch;
+    sim_server server(exec_board("printf '12345'; head -c 2 > " + scratch.file("received") +
+                                 "; printf 'ok'; exec cat > /dev/null"));
+    auto terminal = server.terminal({"-u", "it"});
+    ASSERT_TRUE(terminal->expect("wrote 5 characters to console\n")) << escaped(terminal->output());
+    terminal->send("xy");
+    ASSERT_TRUE(terminal->expect("wrote 2 characters to console\n")) << escaped(terminal->output());
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    std::string out = terminal->output();
+    EXPECT_EQ(out.find(CONNECTED + "changing terminal state of stdin to be non-canonical\n" + BANNER), 0u)
+        << escaped(out);
+    EXPECT_NE(out.find("read 5 characters from remote\n12345wrote 5 characters to console\n"), std::string::npos)
+        << escaped(out);
+    EXPECT_NE(out.find("read 2 characters from console\nwrote 2 characters to remote\n"), std::string::npos)
+        << escaped(out);
+    EXPECT_EQ(scratch.read("received"), "xy");
+}
+
+TEST(TerminalSession, PipedInputAsAnIdeStartsItAndSigtermEndsTheRun) {
+    temp_dir scratch;
+    sim_server server(exec_board("head -c 4 > " + scratch.file("received") + "; printf 'done\\n'; exec cat > /dev/null"));
+    launch how;
+    how.terminal = false;
+    auto terminal = server.terminal({"-u", "i"}, how);
+    ASSERT_TRUE(terminal->expect(BANNER));
+    terminal->send("ab\ncd");
+    ASSERT_TRUE(terminal->expect("done\n")) << escaped(terminal->output());
+    EXPECT_EQ(scratch.read("received"), "ab\nc");
+    terminal->signal(SIGTERM);
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "done\n" + exit_line("^C on host\n"));
+}
+
+TEST(TerminalSession, SighupFromAClosedWindowRestoresTheConsole) {
+    sim_server server(exec_board("printf 'up\\n'; exec cat > /dev/null"));
+    auto terminal = server.terminal({});
+    termios before = terminal->mode();
+    ASSERT_TRUE(terminal->expect("up\n"));
+    terminal->signal(SIGHUP);
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_NE(terminal->output().find(exit_line("^C on host\n")), std::string::npos);
+    EXPECT_TRUE(same_mode(terminal->mode(), before));
+}
+
+}  // namespace
+}  // namespace e2e
