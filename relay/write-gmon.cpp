@@ -96,7 +96,9 @@ int gmon_capture(char* buffer, int count) {
         }
         int k = std::min(remaining, avail);
         // Write errors are not fatal: the console output goes on regardless.
+        // Flushed at once, so a run that is killed leaves what it received.
         (void)std::fwrite(buffer + pos, 1, static_cast<std::size_t>(k), profile_file);
+        (void)std::fflush(profile_file);
         remove_span(buffer, pos, k, avail - k);
         result -= k;
         avail -= k;

@@ -25,6 +25,21 @@ public:
         for (std::string& text : m_texts) m_argv.push_back(text.data());
         m_argv.push_back(nullptr);
     }
+    // argv points into the texts, so a copy must point into its own texts,
+    // in the same (possibly permuted) order.
+    CommandLine(const CommandLine& other) : m_texts(other.m_texts) {
+        for (char* element : other.m_argv) {
+            if (element == nullptr) {
+                m_argv.push_back(nullptr);
+                continue;
+            }
+            std::size_t i = 0;
+            while (other.m_texts[i].data() != element) ++i;
+            m_argv.push_back(m_texts[i].data());
+        }
+    }
+    CommandLine& operator=(const CommandLine&) = delete;
+
     int argc() const { return static_cast<int>(m_texts.size()); }
     char** argv() { return m_argv.data(); }
     /// The elements in their current order.

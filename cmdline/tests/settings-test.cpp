@@ -73,11 +73,5 @@ TEST(DumpFlags, EveryDumpTextIsCollectedAndEachByteSwitchesItsFlag) {
     }
 }
 
-TEST(DumpFlags, NoDumpTextSwitchesNothing) {
-    reset_settings();
-    set_dump_flags(std::nullopt);
-    for (int flag : settings.dump_flags) EXPECT_EQ(flag, 0);
-}
-
 }  // namespace
 }  // namespace tolvan
