@@ -1,10 +1,87 @@
-// placeholder: to be written
+// The exported operations of the access library: argument checks, the
+// process-wide record of the last failed open, and the calls into the link.
 #include "jtag_corvex.h"
-JTAGCORVEX* jtagcorvex_open(const char*, int, int, const char*) { return nullptr; }
-void jtagcorvex_get_info(JTAGCORVEX*, const char**, int*, int*) {}
-JCVX_ERROR jtagcorvex_get_error(const char** t) { *t = ""; return JCVX_NO_SERVER; }
-int jtagcorvex_read(JTAGCORVEX*, char*, unsigned int) { return -1; }
-int jtagcorvex_write(JTAGCORVEX*, const char*, unsigned int) { return -1; }
-int jtagcorvex_wait_open(JTAGCORVEX*) { return 0; }
-void jtagcorvex_close(JTAGCORVEX*) {}
-int jtagcorvex_cable_warning(JTAGCORVEX*) { return 1; }
+
+#include <mutex>
+#include <string>
+
+#include "jtag_corvex/link.h"
+#include "wire/address.h"
+
+namespace {
+
+std::mutex error_mutex;
+JCVX_ERROR last_error = JCVX_NO_ERROR;
+std::string last_error_text;
+
+void record_error(int code, const std::string& text) {
+    std::lock_guard<std::mutex> lock(error_mutex);
+    last_error = static_cast<JCVX_ERROR>(code);
+    last_error_text = text;
+}
+
+}  // namespace
+
+JTAGCORVEX* jtagcorvex_open(const char* cable, int device, int instance, const char* app_name) {
+    wire::ServerAddress address;
+    std::string error;
+    if (!wire::server_address_from_environment(address, error)) {
+        record_error(JCVX_NO_SERVER, error);
+        return nullptr;
+    }
+    wire::OpenRequest request;
+    request.cable = cable != nullptr ? cable : "";
+    request.device = device;
+    request.instance = instance;
+    request.pid = jcvx::current_process_id();
+    request.app_name = app_name != nullptr && *app_name != '\0' ? app_name : "unnamed client";
+
+    auto* link = new JTAGCORVEX;
+    const int code = link->open(address.host, address.port, request, error);
+    if (code != 0) {
+        delete link;
+        record_error(code, error);
+        return nullptr;
+    }
+    return link;
+}
+
+void jtagcorvex_get_info(JTAGCORVEX* link, const char** cable, int* device, int* instance) {
+    if (cable != nullptr)
+        *cable = link != nullptr ? link->m_cable.c_str() : "";
+    if (device != nullptr)
+        *device = link != nullptr ? link->m_device : 0;
+    if (instance != nullptr)
+        *instance = link != nullptr ? link->m_instance : 0;
+}
+
+JCVX_ERROR jtagcorvex_get_error(const char** other_info) {
+    std::lock_guard<std::mutex> lock(error_mutex);
+    if (other_info != nullptr)
+        *other_info = last_error_text.c_str();
+    return last_error;
+}
+
+int jtagcorvex_read(JTAGCORVEX* link, char* buffer, unsigned int size) {
+    if (link == nullptr || (buffer == nullptr && size > 0))
+        return -1;
+    return link->read(buffer, size);
+}
+
+int jtagcorvex_write(JTAGCORVEX* link, const char* data, unsigned int size) {
+    if (link == nullptr || (data == nullptr && size > 0))
+        return -1;
+    return link->write(data, size);
+}
+
+int jtagcorvex_wait_open(JTAGCORVEX* link) {
+    return link != nullptr ? link->wait_open() : -1;
+}
+
+void jtagcorvex_close(JTAGCORVEX* link) {
+    delete link;
+}
+
+int jtagcorvex_cable_warning(JTAGCORVEX* link) {
+    return link != nullptr ? link->m_support : 1;
+}

@@ -1,0 +1,217 @@
+// The client side of the protocol: open handshake, credit-based writes,
+// acknowledged streaming reads, and the 0xFF reads of an unplugged cable.
+#include "jtag_corvex/link.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t k_receive_block = 256 * 1024;
+constexpr int k_connect_timeout_ms = 5000;
+constexpr int k_answer_timeout_ms = 10000;
+
+using clock_type = std::chrono::steady_clock;
+
+int remaining_ms(clock_type::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+JTAGCORVEX::~JTAGCORVEX() {
+    jcvx::close_socket(m_socket);
+}
+
+int JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
+                     std::string& error) {
+    m_socket = jcvx::connect_to(host, port, k_connect_timeout_ms, error);
+    if (m_socket == jcvx::k_no_socket)
+        return -1;
+    m_incoming.resize(k_receive_block);
+    const auto payload = wire::encode(request);
+    if (!send_frame(wire::FrameType::open, payload.data(), payload.size())) {
+        error = "the JTAG server closed the connection";
+        return LINK_SERVER_CLOSED;
+    }
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(k_answer_timeout_ms);
+    while (!m_open_reply && !m_lost) {
+        const int left = remaining_ms(deadline);
+        if (left == 0) {
+            error = "the JTAG server did not answer";
+            return LINK_NO_ANSWER;
+        }
+        receive(left);
+    }
+    if (!m_open_reply) {
+        if (!m_protocol_error.empty()) {
+            error = "protocol error: " + m_protocol_error;
+            return LINK_PROTOCOL_ERROR;
+        }
+        error = "the JTAG server closed the connection (is it of another protocol version?)";
+        return LINK_SERVER_CLOSED;
+    }
+    const wire::OpenReply& reply = *m_open_reply;
+    if (reply.code != 0) {
+        error = reply.text;
+        return reply.code;
+    }
+    m_cable = reply.cable;
+    m_device = reply.device;
+    m_instance = reply.instance;
+    m_support = reply.support;
+    m_credit = reply.rx_credit;
+    m_window = reply.window;
+    return 0;
+}
+
+int JTAGCORVEX::read(char* buffer, unsigned int size) {
+    if (m_data_pos == m_data.size() && !m_lost)
+        receive(0);
+    const std::size_t available = m_data.size() - m_data_pos;
+    if (available > 0) {
+        const std::size_t count = std::min<std::size_t>(available, size);
+        std::memcpy(buffer, m_data.data() + m_data_pos, count);
+        m_data_pos += count;
+        // Acknowledge in large steps, well before the window is used up, so
+        // that the server keeps streaming while we serve reads from memory.
+        m_unacked += static_cast<std::uint32_t>(count);
+        if (m_unacked >= std::max<std::uint32_t>(1, m_window / 4) && !m_lost) {
+            const auto payload = wire::encode_count(m_unacked);
+            m_unacked = 0;
+            send_frame(wire::FrameType::ack, payload.data(), payload.size());
+        }
+        return static_cast<int>(count);
+    }
+    if (m_faulted) {
+        // A cable without a board behind it reads a floating data line.
+        std::memset(buffer, 0xFF, size);
+        return static_cast<int>(std::min<unsigned int>(size, 0x7FFFFFFF));
+    }
+    return m_lost ? -1 : 0;
+}
+
+int JTAGCORVEX::write(const char* data, unsigned int size) {
+    if (m_lost)
+        return -1;
+    if (m_faulted || size == 0)
+        return 0;
+    if (m_credit < size)
+        receive(0);  // pick up credits the server has sent since
+    if (m_lost)
+        return -1;
+    const std::uint32_t count = std::min({static_cast<std::uint32_t>(size), m_credit, wire::k_max_data_payload});
+    if (count == 0)
+        return 0;
+    if (!send_frame(wire::FrameType::data, reinterpret_cast<const std::uint8_t*>(data), count))
+        return -1;
+    m_credit -= count;
+    return static_cast<int>(count);
+}
+
+int JTAGCORVEX::wait_open() {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(k_answer_timeout_ms);
+    while (!m_ready && !m_lost && !m_faulted) {
+        const int left = remaining_ms(deadline);
+        if (left == 0)
+            return -1;
+        receive(left);
+    }
+    return m_ready ? 0 : -1;
+}
+
+void JTAGCORVEX::receive(int timeout_ms) {
+    if (m_lost)
+        return;
+    if (m_incoming_end == m_incoming.size())
+        m_incoming.resize(m_incoming.size() * 2);  // a frame larger than one block
+    const long got = jcvx::receive_some(m_socket, m_incoming.data() + m_incoming_end,
+                                        m_incoming.size() - m_incoming_end, timeout_ms);
+    if (got == jcvx::k_closed) {
+        lose();
+        return;
+    }
+    m_incoming_end += static_cast<std::size_t>(got);
+    if (m_data_pos == m_data.size()) {
+        m_data.clear();
+        m_data_pos = 0;
+    }
+    std::size_t pos = 0;
+    while (!m_lost) {
+        wire::FrameView frame;
+        std::size_t consumed = 0;
+        const auto status = wire::parse_frame(m_incoming.data() + pos, m_incoming_end - pos, frame,
+                                              consumed, m_protocol_error);
+        if (status == wire::ParseStatus::need_more)
+            break;
+        if (status == wire::ParseStatus::bad) {
+            lose();
+            return;
+        }
+        handle(frame);
+        pos += consumed;
+    }
+    if (pos > 0) {
+        std::memmove(m_incoming.data(), m_incoming.data() + pos, m_incoming_end - pos);
+        m_incoming_end -= pos;
+    }
+}
+
+void JTAGCORVEX::handle(const wire::FrameView& frame) {
+    std::uint32_t count = 0;
+    wire::FaultReason reason{};
+    switch (frame.type) {
+    case wire::FrameType::data:
+        m_data.insert(m_data.end(), frame.payload, frame.payload + frame.size);
+        return;
+    case wire::FrameType::credit:
+        if (decode_count(frame, count) && count <= 0x7FFFFFFFu - m_credit) {
+            m_credit += count;
+            return;
+        }
+        break;
+    case wire::FrameType::ready:
+        if (frame.size == 0) {
+            m_ready = true;
+            return;
+        }
+        break;
+    case wire::FrameType::fault:
+        if (decode_fault(frame, reason)) {
+            m_faulted = true;
+            return;
+        }
+        break;
+    case wire::FrameType::open_reply:
+        if (!m_open_reply) {
+            wire::OpenReply reply;
+            if (decode(frame, reply)) {
+                m_open_reply = reply;
+                return;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    m_protocol_error = std::string("unexpected or malformed ") + wire::frame_type_name(frame.type) + " frame";
+    lose();
+}
+
+void JTAGCORVEX::lose() {
+    m_lost = true;
+    jcvx::close_socket(m_socket);
+    m_socket = jcvx::k_no_socket;
+}
+
+bool JTAGCORVEX::send_frame(wire::FrameType type, const std::uint8_t* payload, std::size_t size) {
+    m_frame.clear();
+    wire::append_frame(m_frame, type, payload, size);
+    if (!jcvx::send_all(m_socket, m_frame.data(), m_frame.size())) {
+        lose();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,61 @@
+// The connection behind a JTAGCORVEX handle: frames from the server are
+// received in large blocks and target bytes are served from memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jtag_corvex/socket.h"
+#include "wire/messages.h"
+
+/// Internal failure codes beyond the documented ones (all within the
+/// enumeration's range).
+enum LINK_FAILURE {
+    LINK_PROTOCOL_ERROR = -10,  ///< the server sent something we cannot understand
+    LINK_SERVER_CLOSED = -11,   ///< the server closed the connection during open
+    LINK_NO_ANSWER = -12,       ///< the server did not answer the open in time
+};
+
+struct JTAGCORVEX {
+    ~JTAGCORVEX();
+
+    /// Connects and asks the server for a UART. On failure returns the code
+    /// and fills `error`; the link is then unusable.
+    int open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
+             std::string& error);
+
+    int read(char* buffer, unsigned int size);
+    int write(const char* data, unsigned int size);
+    int wait_open();
+
+    std::string m_cable;
+    int m_device = 0;
+    int m_instance = 0;
+    int m_support = 1;
+
+private:
+    /// One receive (waiting up to `timeout_ms`), then every complete frame
+    /// is handled.
+    void receive(int timeout_ms);
+    void handle(const wire::FrameView& frame);
+    void lose();
+    bool send_frame(wire::FrameType type, const std::uint8_t* payload, std::size_t size);
+
+    jcvx::socket_handle m_socket = jcvx::k_no_socket;
+    std::vector<std::uint8_t> m_incoming;  ///< raw bytes holding at most one partial frame
+    std::size_t m_incoming_end = 0;
+    std::vector<std::uint8_t> m_data;      ///< target bytes not yet read
+    std::size_t m_data_pos = 0;
+    std::uint32_t m_credit = 0;            ///< bytes the UART's receive FIFO can take
+    std::uint32_t m_window = 0;
+    std::uint32_t m_unacked = 0;           ///< bytes consumed but not yet acknowledged
+    bool m_ready = false;
+    bool m_faulted = false;
+    bool m_lost = false;
+    std::string m_protocol_error;
+    std::optional<wire::OpenReply> m_open_reply;
+    std::vector<std::uint8_t> m_frame;     ///< scratch for outgoing frames
+};

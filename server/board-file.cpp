@@ -1,0 +1,215 @@
+// Board files: TOML read with toml++, checked strictly (unknown keys, wrong
+// types and out-of-range values are errors naming file and line).
+#include "server/board.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <toml++/toml.h>
+
+#include "wire/address.h"
+
+namespace {
+
+struct Checker {
+    const std::string& source;
+    std::string& error;
+
+    bool fail(const toml::node& node, const std::string& problem) {
+        error = source + ":" + std::to_string(node.source().begin.line) + ": " + problem;
+        return false;
+    }
+
+    bool only_keys(const toml::table& table, std::initializer_list<std::string_view> keys, const char* what) {
+        for (const auto& [key, value] : table) {
+            bool known = false;
+            for (std::string_view allowed : keys)
+                known = known || key.str() == allowed;
+            if (!known)
+                return fail(value, "unknown key '" + std::string(key.str()) + "' in " + what);
+        }
+        return true;
+    }
+
+    bool get_bool(const toml::table& table, const char* key, bool& value) {
+        const toml::node* node = table.get(key);
+        if (node == nullptr)
+            return true;
+        if (!node->is_boolean())
+            return fail(*node, std::string("'") + key + "' must be true or false");
+        value = node->as_boolean()->get();
+        return true;
+    }
+
+    bool get_int(const toml::table& table, const char* key, std::int64_t low, std::int64_t high, std::int64_t& value) {
+        const toml::node* node = table.get(key);
+        if (node == nullptr)
+            return true;
+        if (!node->is_integer())
+            return fail(*node, std::string("'") + key + "' must be an integer");
+        const std::int64_t number = node->as_integer()->get();
+        if (number < low || number > high)
+            return fail(*node, std::string("'") + key + "' must be from " + std::to_string(low) + " to " +
+                                   std::to_string(high));
+        value = number;
+        return true;
+    }
+
+    bool get_string(const toml::table& table, const char* key, std::string& value, const toml::node** where) {
+        const toml::node* node = table.get(key);
+        *where = node;
+        if (node == nullptr)
+            return true;
+        if (!node->is_string())
+            return fail(*node, std::string("'") + key + "' must be a string");
+        value = node->as_string()->get();
+        return true;
+    }
+
+    const toml::array* get_tables(const toml::table& table, const char* key, bool& ok) {
+        const toml::node* node = table.get(key);
+        ok = true;
+        if (node == nullptr)
+            return nullptr;
+        const toml::array* array = node->as_array();
+        if (array == nullptr || !array->is_array_of_tables()) {
+            ok = fail(*node, std::string("'") + key + "' must be an array of tables ([[...]])");
+            return nullptr;
+        }
+        return array;
+    }
+
+    bool uart(const toml::table& table, UartConfig& uart) {
+        if (!only_keys(table, {"compatible", "rx_fifo", "tx_fifo", "target", "command", "listen"}, "a uart"))
+            return false;
+        std::int64_t rx = uart.rx_fifo;
+        std::int64_t tx = uart.tx_fifo;
+        std::string target = "demo";
+        const toml::node* target_node = nullptr;
+        const toml::node* command_node = nullptr;
+        const toml::node* listen_node = nullptr;
+        if (!get_bool(table, "compatible", uart.compatible) || !get_int(table, "rx_fifo", k_min_fifo, k_max_fifo, rx) ||
+            !get_int(table, "tx_fifo", k_min_fifo, k_max_fifo, tx) ||
+            !get_string(table, "target", target, &target_node) ||
+            !get_string(table, "command", uart.command, &command_node) ||
+            !get_string(table, "listen", uart.listen, &listen_node))
+            return false;
+        uart.rx_fifo = static_cast<std::uint32_t>(rx);
+        uart.tx_fifo = static_cast<std::uint32_t>(tx);
+        if (target == "demo")
+            uart.target = TargetKind::demo;
+        else if (target == "loopback")
+            uart.target = TargetKind::loopback;
+        else if (target == "exec")
+            uart.target = TargetKind::exec;
+        else if (target == "tcp")
+            uart.target = TargetKind::tcp;
+        else
+            return fail(*target_node, "unknown target '" + target + "' (demo, loopback, exec or tcp)");
+        if (uart.target == TargetKind::exec && uart.command.empty())
+            return fail(command_node != nullptr ? *command_node : static_cast<const toml::node&>(table),
+                        "an exec target needs a non-empty 'command'");
+        if (uart.target != TargetKind::exec && command_node != nullptr)
+            return fail(*command_node, "'command' is only for exec targets");
+        if (listen_node != nullptr) {
+            if (uart.target != TargetKind::tcp)
+                return fail(*listen_node, "'listen' is only for tcp targets");
+            wire::ServerAddress address;
+            std::string problem;
+            if (!wire::parse_address(uart.listen, address, problem))
+                return fail(*listen_node, "'listen': " + problem);
+        }
+        return true;
+    }
+
+    bool cable(const toml::table& table, CableConfig& cable) {
+        if (!only_keys(table, {"name", "plugged", "powered", "board", "support", "device"}, "a cable"))
+            return false;
+        const toml::node* name_node = nullptr;
+        std::int64_t support = 0;
+        if (!get_string(table, "name", cable.name, &name_node) || !get_bool(table, "plugged", cable.plugged) ||
+            !get_bool(table, "powered", cable.powered) || !get_bool(table, "board", cable.has_board) ||
+            !get_int(table, "support", INT32_MIN, INT32_MAX, support))
+            return false;
+        cable.support = static_cast<std::int32_t>(support);
+        if (name_node == nullptr)
+            return fail(table, "a cable needs a 'name'");
+        if (cable.name.empty())
+            return fail(*name_node, "a cable's name must not be empty");
+        bool ok = true;
+        const toml::array* devices = get_tables(table, "device", ok);
+        if (devices == nullptr)
+            return ok;
+        for (const toml::node& node : *devices) {
+            const toml::table& device_table = *node.as_table();
+            if (!only_keys(device_table, {"uart"}, "a device"))
+                return false;
+            DeviceConfig device;
+            const toml::array* uarts = get_tables(device_table, "uart", ok);
+            if (!ok)
+                return false;
+            if (uarts != nullptr) {
+                for (const toml::node& uart_node : *uarts) {
+                    UartConfig config;
+                    if (!uart(*uart_node.as_table(), config))
+                        return false;
+                    device.uarts.push_back(std::move(config));
+                }
+            }
+            cable.devices.push_back(std::move(device));
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+BoardConfig demo_board() {
+    BoardConfig board;
+    CableConfig cable;
+    cable.name = "SimCable [sim-0]";
+    cable.devices.emplace_back();
+    cable.devices[0].uarts.emplace_back();
+    board.cables.push_back(std::move(cable));
+    return board;
+}
+
+bool parse_board(std::string_view text, const std::string& source, BoardConfig& board, std::string& error) {
+    board = BoardConfig{};
+    toml::table root;
+    try {
+        root = toml::parse(text, source);
+    } catch (const toml::parse_error& failure) {
+        error = source + ":" + std::to_string(failure.source().begin.line) + ": " + std::string(failure.description());
+        return false;
+    }
+    Checker check{source, error};
+    if (!check.only_keys(root, {"cable"}, "the board file"))
+        return false;
+    bool ok = true;
+    const toml::array* cables = check.get_tables(root, "cable", ok);
+    if (cables == nullptr)
+        return ok;
+    std::set<std::string> names;
+    for (const toml::node& node : *cables) {
+        CableConfig cable;
+        if (!check.cable(*node.as_table(), cable))
+            return false;
+        if (!names.insert(cable.name).second)
+            return check.fail(node, "a second cable named \"" + cable.name + "\"");
+        board.cables.push_back(std::move(cable));
+    }
+    return true;
+}
+
+bool load_board_file(const std::string& path, BoardConfig& board, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot open the board file";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parse_board(text.str(), path, board, error);
+}

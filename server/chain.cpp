@@ -1,0 +1,141 @@
+// Cable matching, UART selection with the library's failure codes, and the
+// chain description for chainprobe.
+#include "server/chain.h"
+
+CableMatch match_cable(const CABLES& cables, const std::string& text) {
+    CableMatch match;
+    if (cables.empty()) {
+        match.code = OPEN_NO_CABLE;
+        match.text = "there are no cables";
+        return match;
+    }
+    if (text.empty()) {
+        if (cables.size() == 1) {
+            match.cable = cables.front().get();
+            return match;
+        }
+        match.code = OPEN_AMBIGUOUS_CABLE;
+        match.text = "there are " + std::to_string(cables.size()) + " cables; name one";
+        return match;
+    }
+    std::vector<CABLE*> partial;
+    for (const auto& cable : cables) {
+        if (cable->name == text) {
+            match.cable = cable.get();
+            return match;
+        }
+        if (cable->name.find(text) != std::string::npos)
+            partial.push_back(cable.get());
+    }
+    if (partial.size() == 1) {
+        match.cable = partial.front();
+        return match;
+    }
+    if (partial.empty()) {
+        match.code = OPEN_NO_CABLE;
+        match.text = "no cable matches \"" + text + "\"";
+        return match;
+    }
+    match.code = OPEN_AMBIGUOUS_CABLE;
+    match.text = "\"" + text + "\" matches several cables:";
+    for (std::size_t i = 0; i < partial.size(); ++i)
+        match.text += (i == 0 ? " \"" : ", \"") + partial[i]->name + "\"";
+    return match;
+}
+
+Selection select_uart(const CABLES& cables, const std::string& cable_text, int device, int instance) {
+    Selection selection;
+    const CableMatch match = match_cable(cables, cable_text);
+    if (match.code != OPEN_OK) {
+        selection.code = match.code;
+        selection.text = match.text;
+        return selection;
+    }
+    CABLE& cable = *match.cable;
+    selection.cable = &cable;
+    if (!cable.plugged) {
+        selection.code = OPEN_UNPLUGGED;
+        selection.text = "\"" + cable.name + "\" is unplugged";
+        return selection;
+    }
+    if (!cable.has_board || !cable.powered) {
+        selection.code = OPEN_BOARD_OFF;
+        selection.text = cable.has_board ? "the board on \"" + cable.name + "\" is off"
+                                         : "there is no board on \"" + cable.name + "\"";
+        return selection;
+    }
+    int found = 0;
+    for (std::size_t d = 0; d < cable.devices.size(); ++d) {
+        const int device_number = static_cast<int>(d) + 1;
+        if (device > 0 && device != device_number)
+            continue;
+        const auto& uarts = cable.devices[d].uarts;
+        for (std::size_t i = 0; i < uarts.size(); ++i) {
+            if (instance >= 0 && instance != static_cast<int>(i))
+                continue;
+            if (++found == 1) {
+                selection.uart = uarts[i].get();
+                selection.device = device_number;
+                selection.instance = static_cast<int>(i);
+            }
+        }
+    }
+    if (found == 0) {
+        selection.code = OPEN_NO_UART;
+        selection.text = "no JTAG UART matches device " + std::to_string(device) + ", instance " +
+                         std::to_string(instance) + " on \"" + cable.name + "\"";
+        selection.uart = nullptr;
+        return selection;
+    }
+    if (found > 1) {
+        selection.code = OPEN_AMBIGUOUS_UART;
+        selection.text = std::to_string(found) + " JTAG UARTs match; choose a device and an instance";
+        selection.uart = nullptr;
+        return selection;
+    }
+    if (!selection.uart->compatible()) {
+        selection.code = OPEN_INCOMPATIBLE;
+        selection.text = "the JTAG UART is of an incompatible version";
+        return selection;
+    }
+    if (const UART_HOST* holder = selection.uart->holder()) {
+        selection.code = OPEN_IN_USE;
+        selection.text = "held by " + holder->client_name() + " (pid " + std::to_string(holder->client_pid()) + ")";
+        return selection;
+    }
+    return selection;
+}
+
+wire::ListReply describe_chain(const CABLES& cables) {
+    wire::ListReply reply;
+    for (const auto& cable : cables) {
+        wire::CableInfo info;
+        info.name = cable->name;
+        info.plugged = cable->plugged;
+        info.has_board = cable->has_board;
+        info.powered = cable->powered;
+        info.support = cable->support;
+        for (const DEVICE& device : cable->devices) {
+            wire::DeviceInfo device_info;
+            for (const auto& uart : device.uarts) {
+                wire::UartInfo uart_info;
+                uart_info.compatible = uart->compatible();
+                uart_info.rx_fifo = static_cast<std::uint32_t>(uart->rx().capacity());
+                uart_info.tx_fifo = static_cast<std::uint32_t>(uart->tx().capacity());
+                uart_info.rx_fill = static_cast<std::uint32_t>(uart->rx().size());
+                uart_info.tx_fill = static_cast<std::uint32_t>(uart->tx().size());
+                uart_info.target = uart->target() != nullptr ? uart->target()->describe() : "none";
+                uart_info.attached = uart->target_attached();
+                if (const UART_HOST* holder = uart->holder()) {
+                    uart_info.held = true;
+                    uart_info.holder_name = holder->client_name();
+                    uart_info.holder_pid = holder->client_pid();
+                }
+                device_info.uarts.push_back(std::move(uart_info));
+            }
+            info.devices.push_back(std::move(device_info));
+        }
+        reply.cables.push_back(std::move(info));
+    }
+    return reply;
+}

@@ -1,0 +1,13 @@
+// Turns a HOST:PORT text into a TCP endpoint to listen on.
+#pragma once
+
+#include <string>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+bool resolve_endpoint(asio::io_context& io, const std::string& text, asio::ip::tcp::endpoint& endpoint,
+                      std::string& error);
+
+/// "HOST:PORT" for printing, with IPv6 hosts in brackets.
+std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint);

@@ -1,0 +1,77 @@
+// jtag-server: serves simulated cables, boards and JTAG UART targets to the
+// access library and chainprobe on a loopback TCP port.
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+
+#include "server/board.h"
+#include "server/endpoint.h"
+#include "server/server.h"
+#include "server/targets.h"
+#include "wire/address.h"
+
+namespace {
+
+int error_exit(const std::string& message) {
+    std::fprintf(stderr, "jtag-server: error: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // 1. Options.
+    CLI::App app{"jtag-server: the local JTAG server, with simulated cables, boards and targets"};
+    std::string board_file;
+    std::string listen = std::string(wire::k_default_host) + ":" + std::to_string(wire::k_default_port);
+    app.add_option("--board", board_file, "board file (TOML) describing cables, devices, UARTs and targets");
+    app.add_option("--listen", listen, "address to listen on, HOST:PORT; port 0 picks a free port");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return error_exit(std::string(error.what()) + " (see --help)");
+    }
+
+    // 2. The board: from the file, or the built-in demo board.
+    BoardConfig board = demo_board();
+    std::string error;
+    if (!board_file.empty() && !load_board_file(board_file, board, error))
+        return error_exit(error);
+
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);  // a target that stops reading is an error code, not a signal
+#endif
+
+    // 3. Listen, then start the targets, so that early output waits in the FIFOs.
+    asio::io_context io;
+    SERVER server(io);
+    asio::ip::tcp::endpoint endpoint;
+    if (!resolve_endpoint(io, listen, endpoint, error))
+        return error_exit("--listen: " + error);
+    watch_exec_children(io);
+    if (!server.build(board, error) || !server.listen(endpoint, error) || !server.start_targets(error))
+        return error_exit(error);
+
+    // 4. Tell where we are: tests read the first line for the port.
+    std::printf("jtag-server: listening on %s\n", server.listen_address().c_str());
+    for (const std::string& line : server.target_addresses())
+        std::printf("jtag-server: %s\n", line.c_str());
+    std::fflush(stdout);
+
+    // 5. Serve until SIGINT or SIGTERM.
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const std::error_code&, int) {
+        server.stop();
+        io.stop();
+    });
+    io.run();
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,49 @@
+// jtag-server's core: it owns the listening socket, the cables with their
+// boards and targets, and the client sessions; it answers opens, listings
+// and control requests.
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include "server/board.h"
+#include "server/chain.h"
+#include "wire/messages.h"
+
+class SESSION;
+
+class SERVER {
+public:
+    explicit SERVER(asio::io_context& io);
+    ~SERVER();
+
+    /// Builds the cables and targets of a board (targets not yet started).
+    bool build(const BoardConfig& board, std::string& error);
+    bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
+    /// Starts the targets of every powered board, as the server comes up.
+    bool start_targets(std::string& error);
+    std::string listen_address() const;
+    /// "target CABLE device D instance I on ADDRESS" for each tcp target.
+    std::vector<std::string> target_addresses() const;
+    /// Closes the listening socket and every session, stops every target.
+    void stop();
+
+    wire::OpenReply open(const wire::OpenRequest& request, UART*& uart);
+    wire::ListReply list() const;
+    wire::ControlReply control(const wire::ControlRequest& request);
+    void remove(SESSION* session);
+
+private:
+    void accept();
+
+    asio::io_context& m_io;
+    asio::ip::tcp::acceptor m_acceptor;
+    CABLES m_cables;
+    std::set<std::shared_ptr<SESSION>> m_sessions;
+    bool m_stopped = false;
+};

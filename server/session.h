@@ -1,0 +1,60 @@
+// One client connection of jtag-server: frames in, frames out, and, after
+// an open, the holder of one UART with a window of unacknowledged bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <asio/ip/tcp.hpp>
+
+#include "server/uart.h"
+#include "wire/frame.h"
+
+class SERVER;
+
+/// Target bytes a client may have unacknowledged: large enough to stream at
+/// full speed while the client serves small reads from memory.
+constexpr std::uint32_t k_window = 512 * 1024;
+
+class SESSION : public UART_HOST, public std::enable_shared_from_this<SESSION> {
+public:
+    SESSION(SERVER& server, asio::ip::tcp::socket socket);
+
+    void start();
+    /// Ends the connection; the UART is free at once.
+    void close();
+
+    const std::string& client_name() const override { return m_client_name; }
+    std::uint32_t client_pid() const override { return m_client_pid; }
+    std::size_t host_room() const override { return k_window - m_in_flight; }
+    void host_deliver(const std::uint8_t* data, std::size_t size) override;
+    void host_ready() override;
+    void host_credit(std::uint32_t count) override;
+    void host_flush() override;
+    void host_fault(wire::FaultReason reason) override;
+
+private:
+    void read_more();
+    /// False when the connection must close.
+    bool handle(const wire::FrameView& frame);
+    void send(wire::FrameType type, const std::vector<std::uint8_t>& payload);
+    void fail(const std::string& problem);
+
+    SERVER& m_server;
+    asio::ip::tcp::socket m_socket;
+    std::vector<std::uint8_t> m_input;
+    std::size_t m_input_end = 0;
+    std::vector<std::uint8_t> m_output;   ///< frames waiting for the socket
+    std::vector<std::uint8_t> m_writing;  ///< frames being written
+    bool m_write_busy = false;
+    /// Offset in m_output of a data frame that more bytes may extend.
+    std::size_t m_open_data = SIZE_MAX;
+    bool m_opened = false;
+    UART* m_uart = nullptr;
+    std::string m_client_name = "unknown";
+    std::uint32_t m_client_pid = 0;
+    std::uint32_t m_in_flight = 0;
+    bool m_closed = false;
+};

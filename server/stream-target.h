@@ -1,0 +1,46 @@
+// The part shared by targets whose other side is a byte stream (a command's
+// pipes, a TCP peer): buffering with backpressure in both directions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <system_error>
+#include <vector>
+
+#include <asio/buffer.hpp>
+
+#include "server/uart.h"
+
+class STREAM_TARGET : public TARGET {
+public:
+    using io_handler = std::function<void(const std::error_code&, std::size_t)>;
+
+    bool exchange(UART& uart) override;
+    void after_pump(UART& uart) override;
+
+protected:
+    /// A new stream begins: buffers are emptied, callbacks of the old one ignored.
+    void begin_stream(UART& uart);
+    /// The stream is gone (stop, peer left); pending callbacks are ignored.
+    void end_stream();
+    bool stream_active() const { return m_active; }
+
+    virtual void async_read(asio::mutable_buffer buffer, io_handler handler) = 0;
+    virtual void async_write(asio::const_buffer buffer, io_handler handler) = 0;
+    /// The other side stopped sending (end of file or error).
+    virtual void on_read_end() {}
+
+private:
+    std::vector<std::uint8_t> m_from_target = std::vector<std::uint8_t>(64 * 1024);
+    std::size_t m_from_pos = 0;
+    std::size_t m_from_end = 0;
+    std::vector<std::uint8_t> m_to_target;
+    std::vector<std::uint8_t> m_writing;
+    bool m_reading = false;
+    bool m_write_busy = false;
+    bool m_read_closed = false;
+    bool m_write_closed = false;
+    bool m_active = false;
+    std::uint64_t m_generation = 0;
+    UART* m_uart = nullptr;
+};

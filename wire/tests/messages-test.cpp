@@ -1,0 +1,139 @@
+// Message payload tests: round trips and rejection of truncated or padded payloads.
+#include "wire/messages.h"
+
+#include <gtest/gtest.h>
+
+using namespace wire;
+
+namespace {
+
+FrameView view(FrameType type, const std::vector<std::uint8_t>& payload) {
+    return FrameView{type, payload.data(), static_cast<std::uint32_t>(payload.size())};
+}
+
+}  // namespace
+
+TEST(Messages, OpenRequestRoundTrip) {
+    OpenRequest request{"SimCable [sim-0]", 2, -1, 4242, "tolvan-terminal"};
+    const auto bytes = encode(request);
+    OpenRequest decoded;
+    ASSERT_TRUE(decode(view(FrameType::open, bytes), decoded));
+    EXPECT_EQ(decoded.cable, "SimCable [sim-0]");
+    EXPECT_EQ(decoded.device, 2);
+    EXPECT_EQ(decoded.instance, -1);
+    EXPECT_EQ(decoded.pid, 4242u);
+    EXPECT_EQ(decoded.app_name, "tolvan-terminal");
+}
+
+TEST(Messages, DecodersRejectEveryTruncationAndTrailingBytes) {
+    OpenReply reply;
+    reply.cable = "c";
+    reply.window = 1024;
+    reply.rx_credit = 64;
+    const auto bytes = encode(reply);
+    OpenReply decoded;
+    ASSERT_TRUE(decode(view(FrameType::open_reply, bytes), decoded));
+    for (std::size_t size = 0; size < bytes.size(); ++size) {
+        std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(size));
+        EXPECT_FALSE(decode(view(FrameType::open_reply, cut), decoded)) << size;
+    }
+    auto padded = bytes;
+    padded.push_back(0);
+    EXPECT_FALSE(decode(view(FrameType::open_reply, padded), decoded));
+}
+
+TEST(Messages, FailedOpenReplyCarriesOnlyCodeAndText) {
+    OpenReply reply;
+    reply.code = -6;
+    reply.text = "held by tolvan-terminal (pid 12)";
+    OpenReply decoded;
+    ASSERT_TRUE(decode(view(FrameType::open_reply, encode(reply)), decoded));
+    EXPECT_EQ(decoded.code, -6);
+    EXPECT_EQ(decoded.text, reply.text);
+}
+
+TEST(Messages, DecoderRejectsWrongFrameType) {
+    OpenRequest decoded;
+    EXPECT_FALSE(decode(view(FrameType::data, encode(OpenRequest{})), decoded));
+}
+
+TEST(Messages, TextLengthBeyondPayloadIsRejected) {
+    // A control request whose cable text claims 200 bytes but carries 3.
+    std::vector<std::uint8_t> bytes = {1, 200, 0, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0};
+    ControlRequest decoded;
+    EXPECT_FALSE(decode(view(FrameType::control, bytes), decoded));
+}
+
+TEST(Messages, ControlOpOutOfRangeIsRejected) {
+    ControlRequest request;
+    auto bytes = encode(request);
+    ControlRequest decoded;
+    ASSERT_TRUE(decode(view(FrameType::control, bytes), decoded));
+    bytes[0] = 0;
+    EXPECT_FALSE(decode(view(FrameType::control, bytes), decoded));
+    bytes[0] = 7;
+    EXPECT_FALSE(decode(view(FrameType::control, bytes), decoded));
+}
+
+TEST(Messages, ListReplyRoundTripKeepsStructure) {
+    ListReply reply;
+    CableInfo cable;
+    cable.name = "SimCable [sim-1]";
+    cable.powered = false;
+    cable.support = 2;
+    DeviceInfo empty_device;
+    DeviceInfo device;
+    UartInfo uart;
+    uart.target = "exec: cat";
+    uart.held = true;
+    uart.holder_name = "tolvan-terminal";
+    uart.holder_pid = 77;
+    uart.tx_fill = 5;
+    device.uarts.push_back(uart);
+    device.uarts.push_back(UartInfo{});
+    cable.devices = {empty_device, device};
+    reply.cables = {cable, CableInfo{}};
+
+    ListReply decoded;
+    ASSERT_TRUE(decode(view(FrameType::list_reply, encode(reply)), decoded));
+    ASSERT_EQ(decoded.cables.size(), 2u);
+    const CableInfo& first = decoded.cables[0];
+    EXPECT_EQ(first.name, "SimCable [sim-1]");
+    EXPECT_FALSE(first.powered);
+    EXPECT_EQ(first.support, 2);
+    ASSERT_EQ(first.devices.size(), 2u);
+    EXPECT_TRUE(first.devices[0].uarts.empty());
+    ASSERT_EQ(first.devices[1].uarts.size(), 2u);
+    EXPECT_EQ(first.devices[1].uarts[0].holder_name, "tolvan-terminal");
+    EXPECT_EQ(first.devices[1].uarts[0].holder_pid, 77u);
+    EXPECT_EQ(first.devices[1].uarts[0].tx_fill, 5u);
+    EXPECT_FALSE(first.devices[1].uarts[1].held);
+}
+
+TEST(Messages, ListReplyWithHostileCountIsRejected) {
+    std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF, 0x7F};
+    ListReply decoded;
+    EXPECT_FALSE(decode(view(FrameType::list_reply, bytes), decoded));
+}
+
+TEST(Messages, BooleanFieldsMustBeZeroOrOne) {
+    ListReply reply;
+    reply.cables.push_back(CableInfo{});
+    auto bytes = encode(reply);
+    bytes[4 + 2] = 2;  // the plugged flag after the count and the empty name
+    ListReply decoded;
+    EXPECT_FALSE(decode(view(FrameType::list_reply, bytes), decoded));
+}
+
+TEST(Messages, FaultReasonMustBeKnown) {
+    FaultReason reason{};
+    EXPECT_TRUE(decode_fault(view(FrameType::fault, encode_fault(FaultReason::power_off)), reason));
+    EXPECT_EQ(reason, FaultReason::power_off);
+    EXPECT_FALSE(decode_fault(view(FrameType::fault, {9}), reason));
+}
+
+TEST(Messages, CountRoundTripUsesAllBits) {
+    std::uint32_t count = 0;
+    ASSERT_TRUE(decode_count(view(FrameType::ack, encode_count(0xA1B2C3D4u)), count));
+    EXPECT_EQ(count, 0xA1B2C3D4u);
+}
