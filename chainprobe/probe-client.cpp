@@ -1,0 +1,132 @@
+// Sends one request over the library's socket layer and waits for the reply
+// frame; formats the chain listing.
+#include "chainprobe/probe-client.h"
+
+#include <chrono>
+#include <vector>
+
+#include "jtag_corvex/socket.h"
+
+namespace {
+
+constexpr int k_timeout_ms = 10000;
+
+ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
+                     const std::vector<std::uint8_t>& payload, wire::FrameType reply_type,
+                     std::vector<std::uint8_t>& reply_bytes, wire::FrameView& reply) {
+    ProbeResult result;
+    const jcvx::socket_handle socket = jcvx::connect_to(server.host, server.port, k_timeout_ms, result.error);
+    if (socket == jcvx::k_no_socket) {
+        result.failure = ProbeFailure::unreachable;
+        return result;
+    }
+    std::vector<std::uint8_t> frame;
+    wire::append_frame(frame, type, payload);
+    if (!jcvx::send_all(socket, frame.data(), frame.size())) {
+        jcvx::close_socket(socket);
+        result.failure = ProbeFailure::unreachable;
+        result.error = "the server closed the connection";
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(k_timeout_ms);
+    std::size_t size = 0;
+    reply_bytes.resize(64 * 1024);
+    for (;;) {
+        std::size_t consumed = 0;
+        const auto status = wire::parse_frame(reply_bytes.data(), size, reply, consumed, result.error);
+        if (status == wire::ParseStatus::complete && reply.type == reply_type)
+            break;
+        if (status != wire::ParseStatus::need_more) {
+            result.failure = ProbeFailure::protocol;
+            if (status == wire::ParseStatus::complete)
+                result.error = std::string("unexpected ") + wire::frame_type_name(reply.type) + " frame";
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.failure = ProbeFailure::protocol;
+            result.error = "the server did not answer";
+            break;
+        }
+        if (size == reply_bytes.size())
+            reply_bytes.resize(reply_bytes.size() * 2);
+        const long got = jcvx::receive_some(socket, reply_bytes.data() + size, reply_bytes.size() - size,
+                                            static_cast<int>(left.count()));
+        if (got == jcvx::k_closed) {
+            result.failure = ProbeFailure::protocol;
+            result.error = "the server closed the connection (is it of another protocol version?)";
+            break;
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    jcvx::close_socket(socket);
+    return result;
+}
+
+std::string support_text(std::int32_t support) {
+    if (support == 0)
+        return "supported";
+    if (support == 1)
+        return "support cannot be verified";
+    return "unsupported (" + std::to_string(support) + ")";
+}
+
+}  // namespace
+
+ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& reply) {
+    std::vector<std::uint8_t> bytes;
+    wire::FrameView frame;
+    ProbeResult result = exchange(server, wire::FrameType::list, {}, wire::FrameType::list_reply, bytes, frame);
+    if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
+        result.failure = ProbeFailure::protocol;
+        result.error = "malformed list reply";
+    }
+    return result;
+}
+
+ProbeResult request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
+                            wire::ControlReply& reply) {
+    std::vector<std::uint8_t> bytes;
+    wire::FrameView frame;
+    ProbeResult result =
+        exchange(server, wire::FrameType::control, encode(request), wire::FrameType::control_reply, bytes, frame);
+    if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
+        result.failure = ProbeFailure::protocol;
+        result.error = "malformed control reply";
+    }
+    return result;
+}
+
+std::string format_chain(const wire::ListReply& chain) {
+    if (chain.cables.empty())
+        return "No JTAG cables.\n";
+    std::string out;
+    for (std::size_t c = 0; c < chain.cables.size(); ++c) {
+        const wire::CableInfo& cable = chain.cables[c];
+        out += std::to_string(c + 1) + ") " + cable.name + "\n";
+        out += "   cable " + std::string(cable.plugged ? "plugged in" : "UNPLUGGED") + ", " +
+               (cable.has_board ? (cable.powered ? "board on" : "board OFF") : "NO BOARD") + ", " +
+               support_text(cable.support) + "\n";
+        if (cable.devices.empty())
+            out += "   no devices\n";
+        for (std::size_t d = 0; d < cable.devices.size(); ++d) {
+            const wire::DeviceInfo& device = cable.devices[d];
+            out += "   device " + std::to_string(d + 1) + ": " +
+                   (device.uarts.empty() ? "no JTAG UART" : std::to_string(device.uarts.size()) + " JTAG UART" +
+                                                                (device.uarts.size() > 1 ? "s" : "")) +
+                   "\n";
+            for (std::size_t i = 0; i < device.uarts.size(); ++i) {
+                const wire::UartInfo& uart = device.uarts[i];
+                out += "      instance " + std::to_string(i) + ": " + uart.target +
+                       (uart.attached ? "" : " (detached)") + (uart.compatible ? "" : ", INCOMPATIBLE version") +
+                       ", FIFOs host->target " + std::to_string(uart.rx_fill) + "/" + std::to_string(uart.rx_fifo) +
+                       " target->host " + std::to_string(uart.tx_fill) + "/" + std::to_string(uart.tx_fifo) + "\n";
+                out += "         " +
+                       (uart.held ? "held by " + uart.holder_name + " (pid " + std::to_string(uart.holder_pid) + ")"
+                                  : std::string("free")) +
+                       "\n";
+            }
+        }
+    }
+    return out;
+}

@@ -1,0 +1,22 @@
+// chainprobe's conversation with jtag-server: one request, one reply.
+#pragma once
+
+#include <string>
+
+#include "wire/address.h"
+#include "wire/messages.h"
+
+/// Why a request got no reply.
+enum class ProbeFailure { none, unreachable, protocol };
+
+struct ProbeResult {
+    ProbeFailure failure = ProbeFailure::none;
+    std::string error;
+};
+
+ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& reply);
+ProbeResult request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
+                            wire::ControlReply& reply);
+
+/// The listing as chainprobe prints it.
+std::string format_chain(const wire::ListReply& chain);
