@@ -1,0 +1,21 @@
+# Sanitizer builds: -DTT_SANITIZE=address,undefined or -DTT_SANITIZE=thread
+# instruments every target of the tree (libraries, programs, tests alike).
+set(TT_SANITIZE "" CACHE STRING "Sanitizers for every target: address,undefined or thread (empty: none)")
+
+if(TT_SANITIZE)
+  string(REPLACE "," ";" _tt_sanitizers "${TT_SANITIZE}")
+  foreach(_tt_sanitizer IN LISTS _tt_sanitizers)
+    if(NOT _tt_sanitizer MATCHES "^(address|undefined|thread|leak)$")
+      message(FATAL_ERROR "TT_SANITIZE: unknown sanitizer '${_tt_sanitizer}'")
+    endif()
+  endforeach()
+  if("thread" IN_LIST _tt_sanitizers AND ("address" IN_LIST _tt_sanitizers OR "leak" IN_LIST _tt_sanitizers))
+    message(FATAL_ERROR "TT_SANITIZE: thread cannot be combined with address or leak")
+  endif()
+
+  # A finding must fail the test that caused it, undefined behaviour included.
+  set(_tt_flags -fsanitize=${TT_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_compile_options(${_tt_flags})
+  add_link_options(${_tt_flags})
+  message(STATUS "Sanitizers: ${TT_SANITIZE}")
+endif()
