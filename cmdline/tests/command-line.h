@@ -3,8 +3,10 @@
 // status and both output streams.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +60,16 @@ inline void fresh_start() {
     reset_option_scanner();
 }
 
+/// A pattern for the C runtime's report of a failed assertion of `expression`
+/// (itself a pattern) at `source`, `line`; the runtimes word it differently.
+inline std::string assertion_report(const std::string& source, int line, const std::string& expression) {
+#ifdef _WIN32
+    return "Assertion failed: " + expression + ", file " + source + ", line " + std::to_string(line);
+#else
+    return source + ":" + std::to_string(line) + ".*" + expression;
+#endif
+}
+
 struct ProgramRun {
     int status = -1;  ///< exit status, or -1 when the child did not exit normally
     int signal = 0;   ///< the signal that ended the child, if any
@@ -74,9 +86,18 @@ inline std::string read_all(std::FILE* file) {
     return text;
 }
 
+#ifdef _WIN32
+/// Without fork: the test program starts itself again to run program_main
+/// (tests/windows/program-child-win32.cpp).
+ProgramRun run_program_in_child(CommandLine& line);
+#endif
+
 /// Runs program_main on `line` in a child process from a fresh start.
 inline ProgramRun run_program(CommandLine line) {
     fresh_start();
+#ifdef _WIN32
+    return run_program_in_child(line);
+#else
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     std::fflush(stdout);
@@ -97,6 +118,7 @@ inline ProgramRun run_program(CommandLine line) {
     run.out = read_all(out);
     run.err = read_all(err);
     return run;
+#endif
 }
 
 }  // namespace tolvan::test

@@ -132,7 +132,7 @@ TEST(Usage, DeviceZeroAndMinusOneBothMeanAutoDetect) {
 TEST(UsageDeathTest, NegativeTimeLimitIsAnInternalFault) {
     reset_settings();
     settings.quit_after_secs = -1;
-    EXPECT_DEATH(print_usage(), "cmdline/process-args.cpp:45.*quit_after_secs >= 0");
+    EXPECT_DEATH(print_usage(), test::assertion_report("cmdline/process-args.cpp", 45, "quit_after_secs >= 0"));
 }
 
 TEST(EffectiveCommandLine, StartUpSettings) {
@@ -161,7 +161,8 @@ TEST(EffectiveCommandLine, HelpVersionAndQuotedTargetArguments) {
 TEST(EffectiveCommandLineDeathTest, RefusedCommandLineIsAnInternalFault) {
     reset_settings();
     settings.illegal_option = 1;
-    EXPECT_DEATH(print_effective_command_line(), "cmdline/process-args.cpp:216.*!illegal_option");
+    EXPECT_DEATH(print_effective_command_line(),
+                 test::assertion_report("cmdline/process-args.cpp", 216, "!illegal_option"));
 }
 
 }  // namespace

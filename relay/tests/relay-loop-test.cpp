@@ -15,6 +15,7 @@
 #include "platform/timer.h"
 #include "relay/terminal.h"
 #include "relay/tests/fake-channel.h"
+#include "relay/tests/scratch-directory.h"
 #include "relay/write-gmon.h"
 
 namespace tolvan {
@@ -197,8 +198,7 @@ TEST_F(RelayLoop, DumpCountsShowReadsAndWritesButNotIdleReads) {
 
 TEST_F(RelayLoop, ProfileDataIsTakenOutBeforeTheCtrlDCheck) {
     const auto previous = std::filesystem::current_path();
-    char directory[] = "/tmp/relay-loop-test-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
+    const auto directory = test::make_scratch_directory("relay-loop-test");
     std::filesystem::current_path(directory);
 
     settings.write_gmon = 1;
@@ -209,6 +209,7 @@ TEST_F(RelayLoop, ProfileDataIsTakenOutBeforeTheCtrlDCheck) {
     EXPECT_EQ(m_console.written(), std::string(GMON_MARKER) + "afterend");
     std::ifstream file("gmon.out", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), profile);
+    file.close();  // an open file cannot be removed on Windows
 
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(directory);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cmdline/settings.h"
+#include "relay/tests/scratch-directory.h"
 
 namespace tolvan {
 namespace {
@@ -37,9 +38,7 @@ protected:
         reset_gmon_capture();
         settings.write_gmon = 1;
         m_previous = std::filesystem::current_path();
-        char directory[] = "/tmp/write-gmon-test-XXXXXX";
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        m_directory = directory;
+        m_directory = test::make_scratch_directory("write-gmon-test");
         std::filesystem::current_path(m_directory);
     }
     void TearDown() override {
@@ -170,7 +169,7 @@ TEST_F(GmonCapture, EmptyChunksChangeNothing) {
 using GmonCaptureDeathTest = GmonCapture;
 
 TEST_F(GmonCaptureDeathTest, UnwritableProfileFileEndsTheProgram) {
-    ASSERT_EQ(mkdir("gmon.out", 0755), 0);  // a directory cannot be opened for writing
+    ASSERT_TRUE(std::filesystem::create_directory("gmon.out"));  // a directory cannot be opened for writing
     std::string chunk = marker + length_bytes(1) + "Q";
     EXPECT_DEATH(
         {
