@@ -1,0 +1,107 @@
+// chainprobe: the listing's contents, its answer when no server runs, and
+// control requests against a real server.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "chainprobe/probe-client.h"
+#include "jtag_corvex.h"
+#include "test-server.h"
+
+TEST(ChainListing, ShowsStatesTargetsAndHolders) {
+    wire::ListReply chain;
+    wire::CableInfo cable;
+    cable.name = "SimCable [sim-0]";
+    cable.powered = false;
+    cable.support = 2;
+    wire::DeviceInfo device;
+    wire::UartInfo uart;
+    uart.target = "exec: cat";
+    uart.held = true;
+    uart.holder_name = "tolvan-terminal";
+    uart.holder_pid = 1234;
+    uart.rx_fifo = uart.tx_fifo = 64;
+    uart.tx_fill = 12;
+    device.uarts.push_back(uart);
+    uart = wire::UartInfo{};
+    uart.target = "demo";
+    uart.attached = false;
+    uart.compatible = false;
+    device.uarts.push_back(uart);
+    cable.devices = {wire::DeviceInfo{}, device};
+    chain.cables.push_back(cable);
+    wire::CableInfo bare;
+    bare.name = "bare";
+    bare.plugged = false;
+    bare.has_board = false;
+    bare.support = 1;
+    chain.cables.push_back(bare);
+
+    EXPECT_EQ(format_chain(chain),
+              "1) SimCable [sim-0]\n"
+              "   cable plugged in, board OFF, unsupported (2)\n"
+              "   device 1: no JTAG UART\n"
+              "   device 2: 2 JTAG UARTs\n"
+              "      instance 0: exec: cat, FIFOs host->target 0/64 target->host 12/64\n"
+              "         held by tolvan-terminal (pid 1234)\n"
+              "      instance 1: demo (detached), INCOMPATIBLE version, FIFOs host->target 0/0 target->host 0/0\n"
+              "         free\n"
+              "2) bare\n"
+              "   cable UNPLUGGED, NO BOARD, support cannot be verified\n"
+              "   no devices\n");
+    EXPECT_EQ(format_chain(wire::ListReply{}), "No JTAG cables.\n");
+}
+
+TEST(ChainprobeProgram, UnreachableServerExplainsHowToStartIt) {
+    const std::string command = std::string(CHAINPROBE_PATH) + " --server " + refused_address() + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(output.find("cannot reach the local JTAG server"), std::string::npos) << output;
+    EXPECT_NE(output.find("jtag-server"), std::string::npos) << output;
+}
+
+TEST(ChainprobeProgram, ListsHolderAndControlsCables) {
+    TEST_SERVER server(R"(
+[[cable]]
+name = "SimCable [sim-0]"
+[[cable.device]]
+[[cable.device.uart]]
+target = "loopback"
+[[cable]]
+name = "SimCable [sim-1]"
+)");
+    ASSERT_TRUE(server.running()) << server.error();
+    JTAGCORVEX* link = jtagcorvex_open("sim-0", -1, -1, "probe-test");
+    ASSERT_NE(link, nullptr);
+    std::string listing;
+    ASSERT_EQ(server.chainprobe("", &listing), 0);
+    EXPECT_NE(listing.find("instance 0: loopback"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("held by probe-test (pid " + std::to_string(::getpid()) + ")"), std::string::npos)
+        << listing;
+
+    std::string output;
+    EXPECT_EQ(server.chainprobe("unplug SimCable", &output), 1);  // matches both cables
+    EXPECT_NE(output.find("matches several cables"), std::string::npos) << output;
+    output.clear();
+    EXPECT_EQ(server.chainprobe("power sim-0 sideways", &output), 1);
+    output.clear();
+    EXPECT_EQ(server.chainprobe("detach sim-0 2 0", &output), 1);
+    EXPECT_NE(output.find("no device 2"), std::string::npos) << output;
+    EXPECT_EQ(server.chainprobe("power sim-1 off"), 0);
+    EXPECT_EQ(server.chainprobe("unplug sim-0"), 0);
+    listing.clear();
+    ASSERT_EQ(server.chainprobe("", &listing), 0);
+    EXPECT_NE(listing.find("cable UNPLUGGED"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("board OFF"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("held by"), std::string::npos) << listing;  // the fault freed the UART
+    jtagcorvex_close(link);
+}

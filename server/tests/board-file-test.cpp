@@ -1,0 +1,125 @@
+// Board-file parsing: defaults, every key, and errors that name file and line.
+#include "server/board.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string parse_error(const std::string& text) {
+    BoardConfig board;
+    std::string error;
+    EXPECT_FALSE(parse_board(text, "lab.toml", board, error)) << text;
+    return error;
+}
+
+}  // namespace
+
+TEST(BoardFile, DefaultsAndEveryKey) {
+    BoardConfig board;
+    std::string error;
+    ASSERT_TRUE(parse_board(R"(
+[[cable]]
+name = "SimCable [sim-0]"
+[[cable.device]]
+[[cable.device.uart]]
+[[cable]]
+name = "lab"
+plugged = false
+powered = false
+board = false
+support = -3
+[[cable.device]]
+[[cable.device]]
+[[cable.device.uart]]
+compatible = false
+rx_fifo = 1
+tx_fifo = 65536
+target = "exec"
+command = "cat"
+[[cable.device.uart]]
+target = "tcp"
+listen = "127.0.0.1:5000"
+)", "lab.toml", board, error)) << error;
+    ASSERT_EQ(board.cables.size(), 2u);
+    const CableConfig& first = board.cables[0];
+    EXPECT_TRUE(first.plugged && first.powered && first.has_board);
+    EXPECT_EQ(first.support, 0);
+    ASSERT_EQ(first.devices.size(), 1u);
+    const UartConfig& plain = first.devices[0].uarts.at(0);
+    EXPECT_EQ(plain.target, TargetKind::demo);
+    EXPECT_EQ(plain.rx_fifo, 64u);
+    EXPECT_EQ(plain.tx_fifo, 64u);
+    EXPECT_TRUE(plain.compatible);
+    const CableConfig& lab = board.cables[1];
+    EXPECT_FALSE(lab.plugged || lab.powered || lab.has_board);
+    EXPECT_EQ(lab.support, -3);
+    ASSERT_EQ(lab.devices.size(), 2u);
+    EXPECT_TRUE(lab.devices[0].uarts.empty());
+    ASSERT_EQ(lab.devices[1].uarts.size(), 2u);
+    const UartConfig& exec = lab.devices[1].uarts[0];
+    EXPECT_FALSE(exec.compatible);
+    EXPECT_EQ(exec.rx_fifo, 1u);
+    EXPECT_EQ(exec.tx_fifo, 65536u);
+    EXPECT_EQ(exec.target, TargetKind::exec);
+    EXPECT_EQ(exec.command, "cat");
+    EXPECT_EQ(lab.devices[1].uarts[1].target, TargetKind::tcp);
+    EXPECT_EQ(lab.devices[1].uarts[1].listen, "127.0.0.1:5000");
+}
+
+TEST(BoardFile, EmptyFileHasNoCables) {
+    BoardConfig board;
+    std::string error;
+    ASSERT_TRUE(parse_board("", "empty.toml", board, error));
+    EXPECT_TRUE(board.cables.empty());
+}
+
+TEST(BoardFile, SyntaxErrorNamesFileAndLine) {
+    const std::string error = parse_error("[[cable]]\nname = \"a\"\nplugged = tru\n");
+    EXPECT_EQ(error.rfind("lab.toml:3: ", 0), 0u) << error;
+}
+
+TEST(BoardFile, UnknownKeysAreErrorsWithTheirLine) {
+    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\npluged = true\n"),
+              "lab.toml:3: unknown key 'pluged' in a cable");
+    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\nfifo = 3\n"),
+              "lab.toml:5: unknown key 'fifo' in a uart");
+    EXPECT_EQ(parse_error("title = \"x\"\n"), "lab.toml:1: unknown key 'title' in the board file");
+}
+
+TEST(BoardFile, WrongTypesAndRanges) {
+    const std::string uart = "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n";
+    EXPECT_EQ(parse_error(uart + "rx_fifo = 0\n"), "lab.toml:5: 'rx_fifo' must be from 1 to 65536");
+    EXPECT_EQ(parse_error(uart + "tx_fifo = 65537\n"), "lab.toml:5: 'tx_fifo' must be from 1 to 65536");
+    EXPECT_EQ(parse_error(uart + "rx_fifo = \"64\"\n"), "lab.toml:5: 'rx_fifo' must be an integer");
+    EXPECT_EQ(parse_error(uart + "compatible = 1\n"), "lab.toml:5: 'compatible' must be true or false");
+    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\nsupport = 4294967296\n"),
+              "lab.toml:3: 'support' must be from -2147483648 to 2147483647");
+    EXPECT_EQ(parse_error("cable = 3\n"), "lab.toml:1: 'cable' must be an array of tables ([[...]])");
+}
+
+TEST(BoardFile, TargetSettingsAreChecked) {
+    const std::string uart = "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n";
+    EXPECT_EQ(parse_error(uart + "target = \"shell\"\n"),
+              "lab.toml:5: unknown target 'shell' (demo, loopback, exec or tcp)");
+    EXPECT_EQ(parse_error(uart + "target = \"exec\"\n"), "lab.toml:4: an exec target needs a non-empty 'command'");
+    EXPECT_EQ(parse_error(uart + "target = \"exec\"\ncommand = \"\"\n"),
+              "lab.toml:6: an exec target needs a non-empty 'command'");
+    EXPECT_EQ(parse_error(uart + "command = \"cat\"\n"), "lab.toml:5: 'command' is only for exec targets");
+    EXPECT_EQ(parse_error(uart + "listen = \"127.0.0.1:1\"\n"), "lab.toml:5: 'listen' is only for tcp targets");
+    const std::string bad_listen = parse_error(uart + "target = \"tcp\"\nlisten = \"nowhere\"\n");
+    EXPECT_EQ(bad_listen.rfind("lab.toml:6: 'listen': ", 0), 0u) << bad_listen;
+}
+
+TEST(BoardFile, CablesNeedUniqueNonEmptyNames) {
+    EXPECT_EQ(parse_error("[[cable]]\nplugged = true\n"), "lab.toml:1: a cable needs a 'name'");
+    EXPECT_EQ(parse_error("[[cable]]\nname = \"\"\n"), "lab.toml:2: a cable's name must not be empty");
+    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\n[[cable]]\nname = \"a\"\n"),
+              "lab.toml:3: a second cable named \"a\"");
+}
+
+TEST(BoardFile, MissingFileIsNamed) {
+    BoardConfig board;
+    std::string error;
+    EXPECT_FALSE(load_board_file("/nonexistent/board.toml", board, error));
+    EXPECT_EQ(error, "/nonexistent/board.toml: cannot open the board file");
+}
