@@ -19,3 +19,11 @@ if(TT_SANITIZE)
   add_link_options(${_tt_flags})
   message(STATUS "Sanitizers: ${TT_SANITIZE}")
 endif()
+
+# Fuzzing builds (clang): every target gets the coverage instrumentation that
+# libFuzzer steers by; the fuzz programs themselves link its driver (fuzz/).
+option(TT_FUZZ "Build the libFuzzer targets in fuzz/ (clang only)" OFF)
+if(TT_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
