@@ -32,7 +32,7 @@ void expect_refusal(const failure& f) {
     launch how;
     how.stderr_apart = true;
     auto terminal = server.terminal(f.args, how);
-    termios before = terminal->mode();
+    termios before = fresh_terminal_mode();
     EXPECT_EQ(terminal->exit_code(), 1);
     EXPECT_EQ(terminal->errors(), f.report) << escaped(terminal->errors());
     EXPECT_EQ(terminal->output(), "");
@@ -116,7 +116,7 @@ TEST(ConnectionFailure, NoServerRunning) {
     how.argv = {terminal_program()};
     how.env = {"JTAG_CORVEX_SERVER=127.0.0.1:" + std::to_string(ntohs(address.sin_port))};
     child_process terminal(how);
-    termios before = terminal.mode();
+    termios before = fresh_terminal_mode();
     EXPECT_EQ(terminal.exit_code(), 1);
     EXPECT_EQ(terminal.errors(), P + "Unable to connect to local JTAG server.  Please check that\n" + P +
                                      "Corlane is correctly installed on your machine and use the\n" + P +

@@ -12,16 +12,35 @@ namespace {
 const std::string LOOPBACK_BOARD =
     "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
 
-/// Types `text` until the loopback target has echoed it back once more.
+size_t occurrences(const std::string& haystack, const std::string& needle) {
+    size_t count = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++count;
+    return count;
+}
+
+/// Types `text` and waits until the loopback target has echoed it back.
 bool echoes(child_process& terminal, const std::string& text) {
+    size_t before = occurrences(terminal.output(), text);
     terminal.send(text);
-    return terminal.expect(text);
+    auto give_up = std::chrono::steady_clock::now() + 15s;
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (occurrences(terminal.output(), text) > before) return true;
+        terminal.expect(text + "\x01never", 50ms);  // just lets output arrive
+    }
+    return false;
+}
+
+/// Starts a terminal and waits until it relays.
+std::unique_ptr<child_process> relaying_terminal(const sim_server& server, std::vector<std::string> args) {
+    auto terminal = server.terminal(std::move(args));
+    EXPECT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n")) << escaped(terminal->output());
+    return terminal;
 }
 
 TEST(CableFault, UnpluggedCableEndsTheRunWithAnIoError) {
     sim_server server(LOOPBACK_BOARD);
-    auto terminal = server.terminal({});
-    termios before = terminal->mode();
+    auto terminal = relaying_terminal(server, {});
+    termios before = fresh_terminal_mode();
     ASSERT_TRUE(echoes(*terminal, "ping-1"));
     int status = -1;
     server.chainprobe({"unplug", "SimCable"}, &status);
@@ -37,7 +56,7 @@ TEST(CableFault, UnpluggedCableEndsTheRunWithAnIoError) {
 
 TEST(CableFault, PersistentTerminalReconnectsAfterReplugAndTrafficFlowsAgain) {
     sim_server server(LOOPBACK_BOARD);
-    auto terminal = server.terminal({"--persistent"});
+    auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "before-unplug"));
     server.chainprobe({"unplug", "SimCable [sim-0]"});
     ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n")) << escaped(terminal->output());
@@ -53,7 +72,7 @@ TEST(CableFault, PersistentTerminalReconnectsAfterReplugAndTrafficFlowsAgain) {
 
 TEST(CableFault, BoardSwitchedOffLooksLikeALostConnection) {
     sim_server server(LOOPBACK_BOARD);
-    auto terminal = server.terminal({"--persistent"});
+    auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "powered"));
     server.chainprobe({"power", "SimCable", "off"});
     ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n")) << escaped(terminal->output());
@@ -66,7 +85,7 @@ TEST(CableFault, BoardSwitchedOffLooksLikeALostConnection) {
 
 TEST(ServerFault, DeadServerEndsARunThatIsNotPersistent) {
     sim_server server(LOOPBACK_BOARD);
-    auto terminal = server.terminal({});
+    auto terminal = relaying_terminal(server, {});
     ASSERT_TRUE(echoes(*terminal, "alive"));
     server.kill_now();
     EXPECT_EQ(terminal->exit_code(), 0);
@@ -76,7 +95,7 @@ TEST(ServerFault, DeadServerEndsARunThatIsNotPersistent) {
 
 TEST(ServerFault, PersistentTerminalRidesOutAServerRestart) {
     sim_server server(LOOPBACK_BOARD);
-    auto terminal = server.terminal({"--persistent"});
+    auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "first-life"));
     server.kill_now();
     ASSERT_TRUE(terminal->expect("I/O error communicating with client - trying again"))

@@ -2,6 +2,8 @@
 #include "sim-server.h"
 
 #include <csignal>
+#include <pty.h>
+#include <unistd.h>
 #include <stdexcept>
 
 namespace e2e {
@@ -65,6 +67,17 @@ std::unique_ptr<child_process> sim_server::terminal(std::vector<std::string> arg
     how.env.push_back(address_setting());
     if (how.cwd.empty()) how.cwd = m_dir.path();
     return std::make_unique<child_process>(how);
+}
+
+termios fresh_terminal_mode() {
+    int master = -1, slave = -1;
+    termios mode{};
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+        tcgetattr(slave, &mode);
+        close(master);
+        close(slave);
+    }
+    return mode;
 }
 
 std::string shell_quoted(const std::string& text) {

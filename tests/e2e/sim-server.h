@@ -22,6 +22,8 @@ public:
     ~sim_server();
 
     int port() const { return m_port; }
+    /// The server's process id, for figures read from /proc; -1 when stopped.
+    pid_t pid() const { return m_process ? m_process->pid() : -1; }
     /// The library's configuration that points at this server.
     std::string address_setting() const;
 
@@ -49,6 +51,10 @@ private:
 /// A board file with one cable, one device and one UART whose target runs
 /// `command` (an exec target), and the cable's support value.
 std::string exec_board(const std::string& command, int support = 0);
+
+/// The mode every new pseudo-terminal starts in: what a terminal under test
+/// found before it touched anything.
+termios fresh_terminal_mode();
 
 /// Quotes a text for /bin/sh.
 std::string shell_quoted(const std::string& text);

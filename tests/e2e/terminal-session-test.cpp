@@ -26,7 +26,7 @@ TEST(TerminalSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
     sim_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
                                  "; printf 'got it\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
-    termios before = terminal->mode();
+    termios before = fresh_terminal_mode();
     ASSERT_TRUE(terminal->expect("ready\n")) << escaped(terminal->output());
     EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\n");
 
@@ -44,7 +44,7 @@ TEST(TerminalSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
 TEST(TerminalSession, CtrlDFromTheTargetEndsTheRunAfterTheBytesBeforeIt) {
     sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
-    termios before = terminal->mode();
+    termios before = fresh_terminal_mode();
     EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
     EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before" + exit_line("^D on remote\n"));
     EXPECT_TRUE(same_mode(terminal->mode(), before));
@@ -77,7 +77,9 @@ TEST(TerminalSession, FlushDiscardsWhatTheTargetPrintedBeforeTheConnection) {
         std::vector<std::string> args{"-q"};
         if (flush) args.push_back("--flush");
         auto terminal = server.terminal(args);
-        if (!flush) ASSERT_TRUE(terminal->expect("early\n"));
+        if (!flush) {
+            ASSERT_TRUE(terminal->expect("early\n"));
+        }
         std::this_thread::sleep_for(300ms);
         terminal->send("x");
         ASSERT_TRUE(terminal->expect("late\n")) << escaped(terminal->output());
@@ -146,7 +148,7 @@ TEST(TerminalSession, PipedInputAsAnIdeStartsItAndSigtermEndsTheRun) {
 TEST(TerminalSession, SighupFromAClosedWindowRestoresTheConsole) {
     sim_server server(exec_board("printf 'up\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
-    termios before = terminal->mode();
+    termios before = fresh_terminal_mode();
     ASSERT_TRUE(terminal->expect("up\n"));
     terminal->signal(SIGHUP);
     EXPECT_EQ(terminal->exit_code(), 0);
