@@ -11,7 +11,7 @@ const char* const help_text =
     "Commands:\n"
     "  help      this list\n"
     "  count N   print N numbered lines\n"
-    "  gmon      send a small profile block (captured by --write-gmon)\n"
+    "  gmon      send a small profile block (captured by --gmon)\n"
     "  bye       say goodbye and send Ctrl-D\n";
 
 constexpr unsigned long k_max_count = 10000000;
