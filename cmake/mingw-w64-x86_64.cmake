@@ -18,6 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Windows 7 and later; said out loud, since headers that depend on it (Asio)
+# warn when it is left to the default.
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+
 # No C or C++ runtime DLL beside the programs: libgcc, libstdc++ and the
 # winpthreads library are linked in statically.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

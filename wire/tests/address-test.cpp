@@ -7,6 +7,12 @@
 
 using namespace wire;
 
+#ifdef _WIN32
+// The Windows C runtime sets and removes variables with _putenv_s.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 TEST(ServerAddressParsing, AcceptsHostAndPort) {
     ServerAddress address;
     std::string error;
