@@ -65,24 +65,32 @@ child_process::child_process(const launch& how) : m_terminal_mode(how.terminal) 
         int slave = -1;
         winsize size{24, 80, 0, 0};
         if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) throw std::runtime_error("openpty");
+        int out[2] = {-1, -1};
+        if (how.stdout_apart && pipe(out) != 0) throw std::runtime_error("pipe");
         m_pid = fork();
         if (m_pid == 0) {
             close(master);
             setsid();
             ioctl(slave, TIOCSCTTY, 0);
             dup2(slave, 0);
-            dup2(slave, 1);
-            dup2(how.stderr_apart ? error_pipe[1] : slave, 2);
+            dup2(how.stdout_apart ? out[1] : slave, 1);
+            dup2(how.stderr_apart ? error_pipe[1] : how.stdout_apart ? out[1] : slave, 2);
             if (slave > 2) close(slave);
-            if (how.stderr_apart) {
-                close(error_pipe[0]);
-                close(error_pipe[1]);
+            for (int fd : {error_pipe[0], error_pipe[1], out[0], out[1]}) {
+                if (fd > 2) close(fd);
             }
             exec_child(how);
         }
         m_input = master;
         m_output = master;
         m_terminal = slave;  // kept so the mode can be read after the child is gone
+        if (how.stdout_apart) {
+            close(out[1]);
+            m_output = out[0];
+            m_screen = master;  // drained, so that the terminal never fills up
+            fcntl(m_screen, F_SETFL, O_NONBLOCK);
+        }
+        m_output_on_terminal = !how.stdout_apart;
     } else {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
@@ -153,6 +161,7 @@ void child_process::pump(std::chrono::milliseconds limit) {
     poll(fds, m_error >= 0 ? 2 : 1, static_cast<int>(limit.count()));
     read_available(m_output, m_raw_output);
     if (m_error >= 0) read_available(m_error, m_raw_errors);
+    if (m_screen >= 0) read_available(m_screen, m_raw_screen);
 }
 
 bool child_process::expect(const std::string& text, std::chrono::milliseconds limit) {
@@ -197,7 +206,7 @@ std::optional<int> child_process::exit_code(std::chrono::milliseconds limit) {
 
 std::string child_process::output() {
     read_available(m_output, m_raw_output);
-    return m_terminal_mode ? without_carriage_returns(m_raw_output) : m_raw_output;
+    return m_output_on_terminal ? without_carriage_returns(m_raw_output) : m_raw_output;
 }
 
 std::string child_process::errors() {

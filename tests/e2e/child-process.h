@@ -19,6 +19,9 @@ struct launch {
     std::string cwd;               ///< empty: the test's own
     bool terminal = true;          ///< stdin and stdout on a pseudo-terminal; else pipes
     bool stderr_apart = false;     ///< standard error to a pipe of its own
+    /// With `terminal`: standard output (and standard error, unless apart) to
+    /// a pipe, byte for byte, while standard input stays on the terminal.
+    bool stdout_apart = false;
 };
 
 class child_process {
@@ -58,8 +61,10 @@ private:
     int m_output = -1;    ///< terminal master or output pipe
     int m_error = -1;     ///< error pipe, if apart
     int m_terminal = -1;  ///< the test's own descriptor of the terminal side
+    int m_screen = -1;    ///< terminal master when standard output is apart
     bool m_terminal_mode = false;
-    std::string m_raw_output, m_raw_errors;
+    bool m_output_on_terminal = false;
+    std::string m_raw_output, m_raw_errors, m_raw_screen;
     std::optional<int> m_status;
 };
 
