@@ -88,11 +88,13 @@ int COMM_CONSOLE::read(char* buffer, unsigned int max) {
     }
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_input_ended) {
+    std::size_t pending = m_input.size() - m_input_taken;
+    // The end of input comes after what was read before it: piped input
+    // usually ends long before the target has taken all of it.
+    if (m_input_ended && pending == 0) {
         std::fprintf(stderr, "%s: error: Gathering input from STDIO\n", PROGRAM_NAME);
         return -1;
     }
-    std::size_t pending = m_input.size() - m_input_taken;
     std::size_t n = pending < max ? pending : max;
     if (n != 0) {
         std::memcpy(buffer, m_input.data() + m_input_taken, n);
