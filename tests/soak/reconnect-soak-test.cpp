@@ -1,0 +1,112 @@
+// A persistent terminal through many faults while traffic flows: cables
+// pulled and put back, the server killed and started again. The run never
+// ends, descriptors and memory stay flat, and traffic flows after each
+// reconnection.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "soak-support.h"
+
+namespace soak {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Ticks of its own and an echo of what it is sent: traffic flows both ways.
+const std::string TICKING_ECHO =
+    "i=0; while :; do i=$((i+1)); echo \"tick $i\"; sleep 0.05; done & exec cat";
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+/// Waits for the `n`th occurrence of `what` in the terminal's output.
+bool expect_nth(e2e::child_process& terminal, const std::string& what, std::size_t n) {
+    return eventually([&] {
+        terminal.expect(what, 100ms);
+        return count_of(terminal.output(), what) >= n;
+    }, 60);
+}
+
+bool echoes(e2e::child_process& terminal, const std::string& text) {
+    terminal.send(text);
+    return terminal.expect(text, 30s);
+}
+
+TEST(ReconnectSoak, TwentyUnplugReplugCyclesWhileTrafficFlows) {
+    e2e::sim_server server(exec_board(TICKING_ECHO, 64));
+    auto terminal = server.terminal({"--persistent"});
+    const termios before = e2e::fresh_terminal_mode();
+    ASSERT_TRUE(echoes(*terminal, "warm-up")) << e2e::escaped(terminal->output());
+
+    std::size_t descriptors = 0, memory = 0;
+    const std::size_t cycles = env_size("TT_SOAK_CYCLES", 20);
+    for (std::size_t cycle = 1; cycle <= cycles; ++cycle) {
+        int status = -1;
+        server.chainprobe({"unplug", "SimCable"}, &status);
+        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(expect_nth(*terminal, "\nJTAG connection interrupted!\n", cycle))
+            << "cycle " << cycle << e2e::escaped(terminal->output().substr(terminal->output().size() - 400));
+        server.chainprobe({"plug", "SimCable"}, &status);
+        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(expect_nth(*terminal, "\nConnected!\n", cycle)) << "cycle " << cycle;
+        const std::string ping = "after-replug-" + std::to_string(cycle) + ";";
+        ASSERT_TRUE(echoes(*terminal, ping)) << "no echo after reconnection " << cycle;
+        // Ticks keep coming, too.
+        std::size_t ticks = count_of(terminal->output(), "tick ");
+        ASSERT_TRUE(eventually([&] {
+            terminal->expect("\n", 100ms);
+            return count_of(terminal->output(), "tick ") > ticks;
+        })) << "no target output after reconnection " << cycle;
+        ASSERT_TRUE(terminal->wait(0ms) == std::nullopt) << "the run ended in cycle " << cycle;
+
+        // Figures taken once everything has been touched once.
+        if (cycle == 2) {
+            descriptors = open_descriptors(terminal->pid());
+            memory = resident_kib(terminal->pid());
+        }
+        if (cycle > 2) {
+            EXPECT_EQ(open_descriptors(terminal->pid()), descriptors) << "cycle " << cycle;
+        }
+    }
+    EXPECT_LE(resident_kib(terminal->pid()), memory + memory_slack_kib) << "resident memory grew from " << memory << " KiB";
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(30s), 0);
+    EXPECT_TRUE(e2e::same_mode(terminal->mode(), before));
+    EXPECT_EQ(terminal->output().find("exiting due to I/O error"), std::string::npos);
+}
+
+TEST(ReconnectSoak, ServerKilledAndRestartedMidSessionWithPersistent) {
+    e2e::sim_server server(exec_board(TICKING_ECHO, 64));
+    auto terminal = server.terminal({"--persistent"});
+    const termios before = e2e::fresh_terminal_mode();
+    ASSERT_TRUE(echoes(*terminal, "first-life"));
+    for (int life = 2; life <= 5; ++life) {
+        server.kill_now();
+        ASSERT_TRUE(expect_nth(*terminal, "I/O error communicating with client - trying again", life - 1))
+            << e2e::escaped(terminal->output());
+        server.restart();
+        ASSERT_TRUE(expect_nth(*terminal, "\nConnected!\n", life - 1)) << e2e::escaped(terminal->output());
+        ASSERT_TRUE(echoes(*terminal, "life-" + std::to_string(life) + ";"));
+    }
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(30s), 0);
+    EXPECT_TRUE(e2e::same_mode(terminal->mode(), before));
+}
+
+TEST(ReconnectSoak, ServerKilledMidTransferEndsAPlainRunCleanly) {
+    e2e::sim_server server(exec_board("exec yes 'flowing traffic'", 4096));
+    auto terminal = server.terminal({});
+    const termios before = e2e::fresh_terminal_mode();
+    ASSERT_TRUE(terminal->expect("flowing traffic\nflowing traffic\n"));
+    server.kill_now();
+    EXPECT_EQ(terminal->exit_code(60s), 0);
+    EXPECT_TRUE(terminal->expect("exiting due to I/O error communicating with target\n", 5s));
+    EXPECT_TRUE(e2e::same_mode(terminal->mode(), before));
+}
+
+}  // namespace
+}  // namespace soak
