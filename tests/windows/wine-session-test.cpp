@@ -262,5 +262,56 @@ TEST(WineProfileCapture, ProfileFileIsWrittenByteForByte) {
     EXPECT_EQ(carved.read("gmon.out"), profile);
 }
 
+TEST(WineSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
+    sim_server server(exec_board("exec cat > /dev/null"));
+    auto terminal = server.terminal({"-w", "30"}, at_console());
+    ASSERT_TRUE(terminal->expect("30s", 60s)) << escaped(terminal->output());
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    std::string out = terminal->output();
+    EXPECT_EQ(out.substr(out.size() - 9), "\b\b\bdone\r\n") << escaped(out);
+    EXPECT_EQ(out.find("connected"), std::string::npos);
+}
+
+const std::string LOOPBACK_BOARD =
+    "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
+
+/// Types `text` once the console reads and waits for the loopback's echo.
+bool echoes(child_process& terminal, const std::string& text) {
+    if (!console_is_reading(terminal)) return false;
+    terminal.send(text);
+    return terminal.expect(text, 30s);
+}
+
+TEST(WineFault, UnpluggedCableEndsTheRunWithAnIoError) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({}, at_console());
+    ASSERT_TRUE(terminal->expect(BANNER, 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(echoes(*terminal, "ping-1")) << escaped(terminal->output());
+    int status = -1;
+    server.chainprobe({"unplug", "SimCable"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ping-1\r\nJTAG connection interrupted!\r\n" +
+                                      exit_line("I/O error communicating with target"));
+}
+
+TEST(WineFault, PersistentTerminalReconnectsAfterReplug) {
+    sim_server server(LOOPBACK_BOARD);
+    auto terminal = server.terminal({"--persistent"}, at_console());
+    ASSERT_TRUE(terminal->expect(BANNER, 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(echoes(*terminal, "before-unplug")) << escaped(terminal->output());
+    server.chainprobe({"unplug", "SimCable [sim-0]"});
+    ASSERT_TRUE(terminal->expect("\r\nJTAG connection interrupted!\r\n")) << escaped(terminal->output());
+    // Reconnection is tried once a second (a one-shot timer) while unplugged.
+    server.chainprobe({"plug", "SimCable [sim-0]"});
+    ASSERT_TRUE(terminal->expect("\r\nConnected!\r\n", 30s)) << escaped(terminal->output());
+    EXPECT_TRUE(echoes(*terminal, "after-replug")) << escaped(terminal->output());
+    ASSERT_TRUE(console_is_reading(*terminal));
+    terminal->send("\x03");
+    EXPECT_EQ(terminal->exit_code(), 0);
+    EXPECT_EQ(terminal->output().find("exiting due to I/O error"), std::string::npos) << escaped(terminal->output());
+}
+
 }  // namespace
 }  // namespace e2e
