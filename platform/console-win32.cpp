@@ -66,7 +66,10 @@ void make_stdout_unbuffered() {
 }
 
 bool stdin_is_terminal() {
-    return _isatty(0) != 0;
+    // _isatty is true for every character device, the NUL device included,
+    // whose mode cannot be read, set or restored: only a console counts.
+    DWORD mode = 0;
+    return _isatty(0) != 0 && GetConsoleMode(stdin_handle(), &mode) != 0;
 }
 
 bool stdin_handle_valid() {

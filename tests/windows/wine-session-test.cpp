@@ -313,5 +313,20 @@ TEST(WineFault, PersistentTerminalReconnectsAfterReplug) {
     EXPECT_EQ(terminal->output().find("exiting due to I/O error"), std::string::npos) << escaped(terminal->output());
 }
 
+TEST(WineSession, InputFromTheNullDeviceIsNoConsoleToRestore) {
+    // The null device is a character device but no console: the program
+    // leaves the mode alone and has nothing to complain about at the end.
+    sim_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
+    launch how;
+    how.argv = {"/bin/sh", "-c", "exec \"$0\" -q -o 1 < /dev/null", terminal_program()};
+    how.env = {server.address_setting()};
+    how.terminal = false;
+    how.stderr_apart = true;
+    child_process terminal(how);
+    EXPECT_EQ(terminal.exit_code(60s), 0);
+    EXPECT_EQ(terminal.output(), "hi\r\n");
+    EXPECT_EQ(terminal.errors(), "");
+}
+
 }  // namespace
 }  // namespace e2e
