@@ -31,14 +31,25 @@ bool expect_nth(e2e::child_process& terminal, const std::string& what, std::size
     }, 60);
 }
 
+/// Types `text` and waits for the target's echo of it: one more copy than
+/// before (the console is raw by then, so the terminal itself echoes nothing).
 bool echoes(e2e::child_process& terminal, const std::string& text) {
+    std::size_t before = count_of(terminal.output(), text);
     terminal.send(text);
-    return terminal.expect(text, 30s);
+    return expect_nth(terminal, text, before + 1);
+}
+
+/// A terminal that has connected and relays, so that typing reaches it raw.
+std::unique_ptr<e2e::child_process> relaying_terminal(const e2e::sim_server& server,
+                                                      std::vector<std::string> args) {
+    auto terminal = server.terminal(std::move(args));
+    EXPECT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << e2e::escaped(terminal->output());
+    return terminal;
 }
 
 TEST(ReconnectSoak, TwentyUnplugReplugCyclesWhileTrafficFlows) {
     e2e::sim_server server(exec_board(TICKING_ECHO, 64));
-    auto terminal = server.terminal({"--persistent"});
+    auto terminal = relaying_terminal(server, {"--persistent"});
     const termios before = e2e::fresh_terminal_mode();
     ASSERT_TRUE(echoes(*terminal, "warm-up")) << e2e::escaped(terminal->output());
 
@@ -81,7 +92,7 @@ TEST(ReconnectSoak, TwentyUnplugReplugCyclesWhileTrafficFlows) {
 
 TEST(ReconnectSoak, ServerKilledAndRestartedMidSessionWithPersistent) {
     e2e::sim_server server(exec_board(TICKING_ECHO, 64));
-    auto terminal = server.terminal({"--persistent"});
+    auto terminal = relaying_terminal(server, {"--persistent"});
     const termios before = e2e::fresh_terminal_mode();
     ASSERT_TRUE(echoes(*terminal, "first-life"));
     for (int life = 2; life <= 5; ++life) {
@@ -99,7 +110,7 @@ TEST(ReconnectSoak, ServerKilledAndRestartedMidSessionWithPersistent) {
 
 TEST(ReconnectSoak, ServerKilledMidTransferEndsAPlainRunCleanly) {
     e2e::sim_server server(exec_board("exec yes 'flowing traffic'", 4096));
-    auto terminal = server.terminal({});
+    auto terminal = relaying_terminal(server, {});
     const termios before = e2e::fresh_terminal_mode();
     ASSERT_TRUE(terminal->expect("flowing traffic\nflowing traffic\n"));
     server.kill_now();
