@@ -2,6 +2,7 @@
 // types and out-of-range values are errors naming file and line).
 #include "server/board.h"
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -175,8 +176,40 @@ BoardConfig demo_board() {
     return board;
 }
 
+namespace {
+
+// The TOML reader reaches undefined behaviour when it asks whether a
+// character from U+00A1 to U+0499 is white space, which it does outside
+// strings and after a line-ending backslash inside them. Such characters are
+// refused before the text gets there; an escape in a double-quoted string
+// still writes them.
+bool refuse_unreadable_characters(std::string_view text, const std::string& source, std::string& error) {
+    int line = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n')
+            ++line;
+        if ((c & 0xE0) != 0xC0 || i + 1 >= text.size() || (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80)
+            continue;
+        const unsigned code = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+        ++i;
+        if (code >= 0xA1 && code <= 0x499) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%04X", code);
+            error = source + ":" + std::to_string(line) + ": the character U+" + name +
+                    " cannot be read here; write it as \\u" + name + " inside a double-quoted string";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool parse_board(std::string_view text, const std::string& source, BoardConfig& board, std::string& error) {
     board = BoardConfig{};
+    if (!refuse_unreadable_characters(text, source, error))
+        return false;
     toml::table root;
     try {
         root = toml::parse(text, source);
