@@ -88,14 +88,14 @@ int scan_short_option(int argc, char** argv, const char* short_options) {
     int c = static_cast<unsigned char>(nextchar[0]);
     optopt = c;
     nextchar = nextchar + 1;
-    const char* spec = find_short_option(short_options, c);
+    const char* letter = find_short_option(short_options, c);
 
-    if (spec == nullptr) {
+    if (letter == nullptr) {
         if (*nextchar == '\0') ++optind;
         if (opterr) std::fprintf(stderr, "%s: invalid option -- %c\n", argv[0], c);
         return '?';
     }
-    if (spec[1] != ':') {
+    if (letter[1] != ':') {
         optarg = nullptr;
         if (*nextchar == '\0') ++optind;
         return c;
