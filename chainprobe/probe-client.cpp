@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jtag_corvex/socket.h"
+#include "wire/secret.h"
 
 namespace {
 
@@ -20,7 +21,16 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
         result.failure = ProbeFailure::unreachable;
         return result;
     }
+    // A server that listens beyond loopback asks for the shared secret first.
+    std::string secret;
+    if (!wire::secret_from_environment(secret, result.error)) {
+        jcvx::close_socket(socket);
+        result.failure = ProbeFailure::unreachable;
+        return result;
+    }
     std::vector<std::uint8_t> frame;
+    if (!secret.empty())
+        wire::append_frame(frame, wire::FrameType::auth, wire::encode_text(secret));
     wire::append_frame(frame, type, payload);
     if (!jcvx::send_all(socket, frame.data(), frame.size())) {
         jcvx::close_socket(socket);
@@ -36,6 +46,13 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
         const auto status = wire::parse_frame(reply_bytes.data(), size, reply, consumed, result.error);
         if (status == wire::ParseStatus::complete && reply.type == reply_type)
             break;
+        std::string refusal;
+        if (status == wire::ParseStatus::complete && reply.type == wire::FrameType::refused &&
+            wire::decode_text(reply, refusal)) {
+            result.failure = ProbeFailure::protocol;
+            result.error = "the server refused the connection: " + refusal;
+            break;
+        }
         if (status != wire::ParseStatus::need_more) {
             result.failure = ProbeFailure::protocol;
             if (status == wire::ParseStatus::complete)

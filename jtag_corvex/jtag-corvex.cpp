@@ -7,6 +7,7 @@
 
 #include "jtag_corvex/link.h"
 #include "wire/address.h"
+#include "wire/secret.h"
 
 namespace {
 
@@ -29,6 +30,11 @@ JTAGCORVEX* jtagcorvex_open(const char* cable, int device, int instance, const c
         record_error(JCVX_NO_SERVER, error);
         return nullptr;
     }
+    std::string secret;
+    if (!wire::secret_from_environment(secret, error)) {
+        record_error(JCVX_NO_SERVER, error);
+        return nullptr;
+    }
     wire::OpenRequest request;
     request.cable = cable != nullptr ? cable : "";
     request.device = device;
@@ -37,7 +43,7 @@ JTAGCORVEX* jtagcorvex_open(const char* cable, int device, int instance, const c
     request.app_name = app_name != nullptr && *app_name != '\0' ? app_name : "unnamed client";
 
     auto* link = new JTAGCORVEX;
-    const int code = link->open(address.host, address.port, request, error);
+    const int code = link->open(address.host, address.port, request, secret, error);
     if (code != 0) {
         delete link;
         record_error(code, error);

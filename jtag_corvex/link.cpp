@@ -26,12 +26,19 @@ JTAGCORVEX::~JTAGCORVEX() {
 }
 
 int JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
-                     std::string& error) {
+                     const std::string& secret, std::string& error) {
     m_socket = jcvx::connect_to(host, port, k_connect_timeout_ms, error);
     if (m_socket == jcvx::k_no_socket)
         return -1;
     m_incoming.resize(k_receive_block);
     const auto payload = wire::encode(request);
+    if (!secret.empty()) {
+        const auto presented = wire::encode_text(secret);
+        if (!send_frame(wire::FrameType::auth, presented.data(), presented.size())) {
+            error = "the JTAG server closed the connection";
+            return LINK_SERVER_CLOSED;
+        }
+    }
     if (!send_frame(wire::FrameType::open, payload.data(), payload.size())) {
         error = "the JTAG server closed the connection";
         return LINK_SERVER_CLOSED;
@@ -46,6 +53,10 @@ int JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::Op
         receive(left);
     }
     if (!m_open_reply) {
+        if (!m_refusal.empty()) {
+            error = "the JTAG server refused the connection: " + m_refusal;
+            return LINK_SERVER_CLOSED;
+        }
         if (!m_protocol_error.empty()) {
             error = "protocol error: " + m_protocol_error;
             return LINK_PROTOCOL_ERROR;
@@ -181,6 +192,12 @@ void JTAGCORVEX::handle(const wire::FrameView& frame) {
     case wire::FrameType::fault:
         if (decode_fault(frame, reason)) {
             m_faulted = true;
+            return;
+        }
+        break;
+    case wire::FrameType::refused:
+        if (decode_text(frame, m_refusal) && !m_refusal.empty()) {
+            lose();
             return;
         }
         break;

@@ -24,8 +24,9 @@ struct JTAGCORVEX {
 
     /// Connects and asks the server for a UART. On failure returns the code
     /// and fills `error`; the link is then unusable.
+    /// A non-empty `secret` is presented before the open.
     int open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
-             std::string& error);
+             const std::string& secret, std::string& error);
 
     int read(char* buffer, unsigned int size);
     int write(const char* data, unsigned int size);
@@ -56,6 +57,7 @@ private:
     bool m_faulted = false;
     bool m_lost = false;
     std::string m_protocol_error;
+    std::string m_refusal;                 ///< why the server turned us away
     std::optional<wire::OpenReply> m_open_reply;
     std::vector<std::uint8_t> m_frame;     ///< scratch for outgoing frames
 };

@@ -13,6 +13,7 @@
 #include "server/server.h"
 #include "server/targets.h"
 #include "wire/address.h"
+#include "wire/secret.h"
 
 namespace {
 
@@ -30,6 +31,18 @@ int main(int argc, char** argv) {
     std::string listen = std::string(wire::k_default_host) + ":" + std::to_string(wire::k_default_port);
     app.add_option("--board", board_file, "board file (TOML) describing cables, devices, UARTs and targets");
     app.add_option("--listen", listen, "address to listen on, HOST:PORT; port 0 picks a free port");
+    bool allow_remote = false;
+    std::string secret_file;
+    ACCESS_POLICY policy;
+    double handshake_seconds = policy.handshake_timeout_ms / 1000.0;
+    app.add_flag("--allow-remote", allow_remote,
+                 "allow --listen on an address other than loopback (needs --secret-file)");
+    app.add_option("--secret-file", secret_file, "file holding the secret every client must present first");
+    app.add_option("--max-clients", policy.max_clients, "clients connected at once; more are refused")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--handshake-timeout", handshake_seconds,
+                   "seconds a new client has for its secret and first request")
+        ->check(CLI::Range(0.05, 3600.0));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -55,6 +68,17 @@ int main(int argc, char** argv) {
     asio::ip::tcp::endpoint endpoint;
     if (!resolve_endpoint(io, listen, endpoint, error))
         return error_exit("--listen: " + error);
+    // Loopback only, unless asked for explicitly and with a secret: anyone who
+    // can reach the port could otherwise drive the targets.
+    if (!endpoint.address().is_loopback() && !allow_remote)
+        return error_exit("--listen: " + listen + " is not a loopback address; listening elsewhere needs "
+                          "--allow-remote and --secret-file");
+    if (allow_remote && secret_file.empty())
+        return error_exit("--allow-remote needs --secret-file");
+    if (!secret_file.empty() && !wire::read_secret_file(secret_file, policy.secret, error))
+        return error_exit("--secret-file: " + error);
+    policy.handshake_timeout_ms = static_cast<int>(handshake_seconds * 1000.0);
+    server.set_policy(policy);
     watch_exec_children(io);
     if (!server.build(board, error) || !server.listen(endpoint, error) || !server.start_targets(error))
         return error_exit(error);

@@ -110,9 +110,13 @@ void SERVER::accept() {
         if (m_stopped)
             return;
         if (!error) {
+            // Past the bound a client is told why, and nobody else notices.
+            const bool room = m_sessions.size() < m_policy.max_clients;
             auto session = std::make_shared<SESSION>(*this, std::move(socket));
             m_sessions.insert(session);
             session->start();
+            if (!room)
+                session->refuse("too many clients (" + std::to_string(m_policy.max_clients) + "); try again later");
         }
         accept();
     });

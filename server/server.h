@@ -17,10 +17,21 @@
 
 class SESSION;
 
+/// Who gets in, and how much each may hold.
+struct ACCESS_POLICY {
+    std::string secret;               ///< empty: none asked for (loopback only)
+    std::size_t max_clients = 64;     ///< connections at once; more are refused
+    int handshake_timeout_ms = 10000; ///< for the secret and the first request
+};
+
 class SERVER {
 public:
     explicit SERVER(asio::io_context& io);
     ~SERVER();
+
+    void set_policy(const ACCESS_POLICY& policy) { m_policy = policy; }
+    const ACCESS_POLICY& policy() const { return m_policy; }
+    asio::io_context& io() { return m_io; }
 
     /// Builds the cables and targets of a board (targets not yet started).
     bool build(const BoardConfig& board, std::string& error);
@@ -45,5 +56,6 @@ private:
     asio::ip::tcp::acceptor m_acceptor;
     CABLES m_cables;
     std::set<std::shared_ptr<SESSION>> m_sessions;
+    ACCESS_POLICY m_policy;
     bool m_stopped = false;
 };

@@ -2,6 +2,7 @@
 // frame closes this connection only.
 #include "server/session.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -9,18 +10,45 @@
 
 #include "server/server.h"
 #include "wire/messages.h"
+#include "wire/secret.h"
 
 namespace {
 constexpr std::size_t k_read_block = 64 * 1024;
 }
 
 SESSION::SESSION(SERVER& server, asio::ip::tcp::socket socket)
-    : m_server(server), m_socket(std::move(socket)), m_input(k_read_block) {}
+    : m_server(server), m_socket(std::move(socket)), m_input(k_read_block), m_timer(m_socket.get_executor()) {}
 
 void SESSION::start() {
     std::error_code ignored;
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    m_authenticated = m_server.policy().secret.empty();
+    // A client that connects and says nothing does not hold a place for ever.
+    auto self = shared_from_this();
+    m_timer.expires_after(std::chrono::milliseconds(m_server.policy().handshake_timeout_ms));
+    m_timer.async_wait([this, self](const std::error_code& error) {
+        if (!error && !m_closed && !m_greeted)
+            refuse("no request within " + std::to_string(m_server.policy().handshake_timeout_ms) + " ms");
+    });
     read_more();
+}
+
+void SESSION::refuse(const std::string& reason) {
+    if (m_closed || m_refusing)
+        return;
+    std::fprintf(stderr, "jtag-server: refusing client %s (pid %u): %s\n", m_client_name.c_str(),
+                 static_cast<unsigned>(m_client_pid), reason.c_str());
+    m_refusing = true;
+    wire::append_frame(m_output, wire::FrameType::refused, wire::encode_text(reason));
+    m_open_data = SIZE_MAX;
+    host_flush();
+    // A client that does not read its refusal does not keep the connection.
+    auto self = shared_from_this();
+    m_timer.expires_after(std::chrono::seconds(1));
+    m_timer.async_wait([this, self](const std::error_code& error) {
+        if (!error)
+            close();
+    });
 }
 
 void SESSION::close() {
@@ -32,6 +60,7 @@ void SESSION::close() {
         m_uart = nullptr;
     }
     std::error_code ignored;
+    m_timer.cancel();
     m_socket.close(ignored);
     m_server.remove(this);
 }
@@ -49,7 +78,7 @@ void SESSION::read_more() {
     m_socket.async_read_some(
         asio::buffer(m_input.data() + m_input_end, m_input.size() - m_input_end),
         [this, self](const std::error_code& error, std::size_t size) {
-            if (m_closed)
+            if (m_closed || m_refusing)
                 return;
             if (error) {
                 close();
@@ -65,6 +94,10 @@ void SESSION::read_more() {
                 if (status == wire::ParseStatus::need_more)
                     break;
                 if (status == wire::ParseStatus::bad) {
+                    // A web page that reaches this port through a browser gets
+                    // nothing but a closed connection.
+                    if (!m_greeted && pos == 0 && wire::looks_like_http(m_input.data(), m_input_end))
+                        problem = "an HTTP request (this port speaks only the JTAG server protocol)";
                     fail(problem);
                     return;
                 }
@@ -76,17 +109,48 @@ void SESSION::read_more() {
             m_input_end -= pos;
             if (m_input.size() > k_read_block && m_input_end <= k_read_block)
                 m_input.resize(k_read_block);
+            // Replies pile up for a client that asks and does not read: stop
+            // taking its requests until they have gone out.
+            if (queued() > k_max_queued) {
+                m_read_paused = true;
+                return;
+            }
             read_more();
         });
 }
 
+bool SESSION::authenticate(const wire::FrameView& frame) {
+    std::string presented;
+    if (frame.type != wire::FrameType::auth || !wire::decode_text(frame, presented)) {
+        refuse("this server asks for the shared secret first");
+        return false;
+    }
+    if (!wire::secrets_equal(m_server.policy().secret, presented)) {
+        refuse("wrong secret");
+        return false;
+    }
+    m_authenticated = true;
+    return true;
+}
+
 bool SESSION::handle(const wire::FrameView& frame) {
+    if (!m_authenticated)
+        return authenticate(frame);
     switch (frame.type) {
+    case wire::FrameType::auth: {
+        // Accepted ahead of the first request, also where no secret is asked for.
+        std::string presented;
+        if (m_greeted || !wire::decode_text(frame, presented))
+            break;
+        return true;
+    }
     case wire::FrameType::open: {
         wire::OpenRequest request;
         if (m_opened || !decode(frame, request))
             break;
         m_opened = true;
+        m_greeted = true;
+        m_timer.cancel();
         m_client_name = request.app_name;
         m_client_pid = request.pid;
         UART* uart = nullptr;
@@ -100,12 +164,16 @@ bool SESSION::handle(const wire::FrameView& frame) {
     case wire::FrameType::list:
         if (frame.size != 0)
             break;
+        m_greeted = true;
+        m_timer.cancel();
         send(wire::FrameType::list_reply, encode(m_server.list()));
         return true;
     case wire::FrameType::control: {
         wire::ControlRequest request;
         if (!decode(frame, request))
             break;
+        m_greeted = true;
+        m_timer.cancel();
         send(wire::FrameType::control_reply, encode(m_server.control(request)));
         return true;
     }
@@ -194,6 +262,14 @@ void SESSION::host_flush() {
             close();
             return;
         }
+        if (m_refusing && m_output.empty()) {
+            close();
+            return;
+        }
         host_flush();
+        if (m_read_paused && queued() <= k_max_queued / 2) {
+            m_read_paused = false;
+            read_more();
+        }
     });
 }

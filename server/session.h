@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include "server/uart.h"
 #include "wire/frame.h"
@@ -18,6 +19,10 @@ class SERVER;
 /// full speed while the client serves small reads from memory.
 constexpr std::uint32_t k_window = 512 * 1024;
 
+/// Reply bytes a session may have queued before it stops reading requests:
+/// a client that asks and never reads holds no more than this.
+constexpr std::size_t k_max_queued = 2 * 1024 * 1024;
+
 class SESSION : public UART_HOST, public std::enable_shared_from_this<SESSION> {
 public:
     SESSION(SERVER& server, asio::ip::tcp::socket socket);
@@ -25,6 +30,8 @@ public:
     void start();
     /// Ends the connection; the UART is free at once.
     void close();
+    /// Tells the client why it is turned away, then ends the connection.
+    void refuse(const std::string& reason);
 
     const std::string& client_name() const override { return m_client_name; }
     std::uint32_t client_pid() const override { return m_client_pid; }
@@ -41,6 +48,9 @@ private:
     bool handle(const wire::FrameView& frame);
     void send(wire::FrameType type, const std::vector<std::uint8_t>& payload);
     void fail(const std::string& problem);
+    /// Before the secret was accepted: only an auth frame with the right one.
+    bool authenticate(const wire::FrameView& frame);
+    std::size_t queued() const { return m_output.size() + m_writing.size(); }
 
     SERVER& m_server;
     asio::ip::tcp::socket m_socket;
@@ -57,4 +67,9 @@ private:
     std::uint32_t m_client_pid = 0;
     std::uint32_t m_in_flight = 0;
     bool m_closed = false;
+    bool m_authenticated = false;
+    bool m_greeted = false;       ///< a first request was answered
+    bool m_refusing = false;      ///< closes once the refusal is written
+    bool m_read_paused = false;   ///< too much queued for a client that does not read
+    asio::steady_timer m_timer;   ///< the handshake's, then the refusal's deadline
 };

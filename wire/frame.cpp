@@ -16,13 +16,15 @@ const char* frame_type_name(FrameType type) {
     case FrameType::list_reply: return "list-reply";
     case FrameType::control: return "control";
     case FrameType::control_reply: return "control-reply";
+    case FrameType::auth: return "auth";
+    case FrameType::refused: return "refused";
     }
     return "unknown";
 }
 
 static bool is_known_type(std::uint8_t type) {
     return type >= static_cast<std::uint8_t>(FrameType::open) &&
-           type <= static_cast<std::uint8_t>(FrameType::control_reply);
+           type <= static_cast<std::uint8_t>(FrameType::refused);
 }
 
 ParseStatus parse_frame(const std::uint8_t* data, std::size_t size, FrameView& frame,

@@ -30,6 +30,8 @@ enum class FrameType : std::uint8_t {
     list_reply = 0x09,     ///< server -> client: the description
     control = 0x0A,        ///< client -> server: plug, unplug, power, detach, attach
     control_reply = 0x0B,  ///< server -> client: outcome of a control request
+    auth = 0x0C,           ///< client -> server: the shared secret, before anything else
+    refused = 0x0D,        ///< server -> client: why the connection is being closed
 };
 
 const char* frame_type_name(FrameType type);

@@ -241,6 +241,20 @@ bool decode_count(const FrameView& frame, std::uint32_t& count) {
     return reader.finished();
 }
 
+std::vector<std::uint8_t> encode_text(const std::string& text) {
+    PayloadWriter writer;
+    writer.text(text);
+    return writer.bytes();
+}
+
+bool decode_text(const FrameView& frame, std::string& text) {
+    if (frame.type != FrameType::auth && frame.type != FrameType::refused)
+        return false;
+    PayloadReader reader(frame.payload, frame.size);
+    text = reader.text();
+    return reader.finished();
+}
+
 std::vector<std::uint8_t> encode_fault(FaultReason reason) {
     PayloadWriter writer;
     writer.u8(static_cast<std::uint8_t>(reason));

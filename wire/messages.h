@@ -129,6 +129,8 @@ std::vector<std::uint8_t> encode(const ControlReply& message);
 /// For credit and ack frames.
 std::vector<std::uint8_t> encode_count(std::uint32_t count);
 std::vector<std::uint8_t> encode_fault(FaultReason reason);
+/// For auth (the secret) and refused (the reason) frames: one text.
+std::vector<std::uint8_t> encode_text(const std::string& text);
 
 /// Each decoder accepts exactly one well-formed payload: no missing fields,
 /// no trailing bytes, no out-of-range enumerations.
@@ -139,5 +141,6 @@ bool decode(const FrameView& frame, ControlRequest& message);
 bool decode(const FrameView& frame, ControlReply& message);
 bool decode_count(const FrameView& frame, std::uint32_t& count);
 bool decode_fault(const FrameView& frame, FaultReason& reason);
+bool decode_text(const FrameView& frame, std::string& text);
 
 }  // namespace wire

@@ -20,7 +20,7 @@ namespace {
 constexpr int k_guard_ms = 20000;
 }
 
-TEST_SERVER::TEST_SERVER(const std::string& board_text) {
+TEST_SERVER::TEST_SERVER(const std::string& board_text, const std::vector<std::string>& extra_args) {
     char path[] = "/tmp/jtag-board-XXXXXX";
     const int fd = ::mkstemp(path);
     if (fd < 0) {
@@ -35,13 +35,18 @@ TEST_SERVER::TEST_SERVER(const std::string& board_text) {
         m_error = "pipe";
         return;
     }
+    std::vector<std::string> args{JTAG_SERVER_PATH, "--board", path, "--listen", "127.0.0.1:0"};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         ::close(out[1]);
-        ::execl(JTAG_SERVER_PATH, JTAG_SERVER_PATH, "--board", path, "--listen", "127.0.0.1:0",
-                static_cast<char*>(nullptr));
+        ::execv(JTAG_SERVER_PATH, argv.data());
         ::_exit(127);
     }
     ::close(out[1]);

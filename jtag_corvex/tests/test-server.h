@@ -3,18 +3,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
 class TEST_SERVER {
 public:
     /// Starts the server; on failure `error()` says why and port() is 0.
-    explicit TEST_SERVER(const std::string& board_text);
+    /// `extra_args` go to jtag-server after --board and --listen.
+    explicit TEST_SERVER(const std::string& board_text, const std::vector<std::string>& extra_args = {});
     ~TEST_SERVER();
 
     bool running() const { return m_port != 0; }
     const std::string& error() const { return m_error; }
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
     /// Lines the server printed after the first one (e.g. tcp target addresses).
     std::string read_line();

@@ -85,7 +85,7 @@ TEST(FrameParser, RejectsUnknownTypes) {
     FrameView frame;
     std::size_t consumed = 0;
     std::string error;
-    for (std::uint8_t type : {0x00, 0x0C, 0xFF}) {
+    for (std::uint8_t type : {0x00, 0x0E, 0xFF}) {
         const auto bytes = header(type, 0);
         EXPECT_EQ(parse(bytes, frame, consumed, error), ParseStatus::bad) << int(type);
     }
