@@ -118,7 +118,9 @@ std::unique_ptr<TARGET> make_exec_target(const std::string& command, asio::io_co
 }
 
 void watch_exec_children(asio::io_context& io) {
-    static std::unique_ptr<asio::signal_set> signals;
-    signals = std::make_unique<asio::signal_set>(io, SIGCHLD);
+    // Never destroyed: a static owner would destroy it at exit, after the
+    // io_context (and the signal service it points into) is long gone.
+    static asio::signal_set* signals = nullptr;
+    signals = new asio::signal_set(io, SIGCHLD);
     reap(*signals);
 }
