@@ -266,7 +266,10 @@ void SESSION::host_flush() {
             close();
             return;
         }
-        host_flush();
+        if (m_uart != nullptr)
+            m_uart->pump();  // the queue has room again; the pump ends with a flush
+        else
+            host_flush();
         if (m_read_paused && queued() <= k_max_queued / 2) {
             m_read_paused = false;
             read_more();

@@ -2,6 +2,7 @@
 // an open, the holder of one UART with a window of unacknowledged bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +15,11 @@
 #include "wire/frame.h"
 
 class SERVER;
+
+/// Target bytes a session keeps in its own buffers for a socket that is not
+/// taking them: beyond this they wait in the target's FIFO and stream, so a
+/// slow client costs little memory however large its window.
+constexpr std::size_t k_target_queue = 32 * 1024;
 
 /// Target bytes a client may have unacknowledged: large enough to stream at
 /// full speed while the client serves small reads from memory.
@@ -35,7 +41,10 @@ public:
 
     const std::string& client_name() const override { return m_client_name; }
     std::uint32_t client_pid() const override { return m_client_pid; }
-    std::size_t host_room() const override { return k_window - m_in_flight; }
+    std::size_t host_room() const override {
+        const std::size_t in_queue = queued();
+        return std::min<std::size_t>(k_window - m_in_flight, in_queue < k_target_queue ? k_target_queue - in_queue : 0);
+    }
     void host_deliver(const std::uint8_t* data, std::size_t size) override;
     void host_ready() override;
     void host_credit(std::uint32_t count) override;
