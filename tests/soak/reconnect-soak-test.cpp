@@ -4,7 +4,9 @@
 // reconnection.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "soak-support.h"
 
@@ -90,6 +92,22 @@ TEST(ReconnectSoak, TwentyUnplugReplugCyclesWhileTrafficFlows) {
     EXPECT_EQ(terminal->output().find("exiting due to I/O error"), std::string::npos);
 }
 
+/// Starts the server again on its port. While it is down, the port is free
+/// for anyone's outgoing connection (it lies in the ephemeral range), so the
+/// start is retried until the port is free again.
+void restart(e2e::sim_server& server) {
+    auto give_up = std::chrono::steady_clock::now() + 60s;
+    for (;;) {
+        try {
+            server.restart();
+            return;
+        } catch (const std::runtime_error& failure) {
+            if (std::chrono::steady_clock::now() > give_up) throw;
+            std::this_thread::sleep_for(200ms);
+        }
+    }
+}
+
 TEST(ReconnectSoak, ServerKilledAndRestartedMidSessionWithPersistent) {
     e2e::sim_server server(exec_board(TICKING_ECHO, 64));
     auto terminal = relaying_terminal(server, {"--persistent"});
@@ -99,7 +117,7 @@ TEST(ReconnectSoak, ServerKilledAndRestartedMidSessionWithPersistent) {
         server.kill_now();
         ASSERT_TRUE(expect_nth(*terminal, "I/O error communicating with client - trying again", life - 1))
             << e2e::escaped(terminal->output());
-        server.restart();
+        restart(server);
         ASSERT_TRUE(expect_nth(*terminal, "\nConnected!\n", life - 1)) << e2e::escaped(terminal->output());
         ASSERT_TRUE(echoes(*terminal, "life-" + std::to_string(life) + ";"));
     }
