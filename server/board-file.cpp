@@ -179,21 +179,33 @@ BoardConfig demo_board() {
 namespace {
 
 // The TOML reader reaches undefined behaviour when it asks whether a
-// character from U+00A1 to U+0499 is white space, which it does outside
-// strings and after a line-ending backslash inside them. Such characters are
-// refused before the text gets there; an escape in a double-quoted string
-// still writes them.
+// character from U+00A1 to U+0499 or from U+FB06 to U+FEFE is white space,
+// which it does outside strings and after a line-ending backslash inside
+// them. Such characters are refused before the text gets there; an escape
+// in a double-quoted string still writes them.
+bool unreadable(unsigned code) {
+    return (code >= 0xA1 && code <= 0x499) || (code >= 0xFB06 && code <= 0xFEFE);
+}
+
 bool refuse_unreadable_characters(std::string_view text, const std::string& source, std::string& error) {
     int line = 1;
+    auto continuation = [&text](std::size_t at) {
+        return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '\n')
             ++line;
-        if ((c & 0xE0) != 0xC0 || i + 1 >= text.size() || (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80)
-            continue;
-        const unsigned code = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
-        ++i;
-        if (code >= 0xA1 && code <= 0x499) {
+        unsigned code = 0;
+        if ((c & 0xE0) == 0xC0 && continuation(i + 1)) {
+            code = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            i += 1;
+        } else if ((c & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
+            code = (c & 0x0Fu) << 12 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6 |
+                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+            i += 2;
+        }
+        if (unreadable(code)) {
             char name[8];
             std::snprintf(name, sizeof name, "%04X", code);
             error = source + ":" + std::to_string(line) + ": the character U+" + name +

@@ -118,14 +118,17 @@ TEST(BoardFile, CablesNeedUniqueNonEmptyNames) {
 }
 
 // Found by fuzzing: the TOML reader's white-space check has undefined
-// behaviour for U+00A1..U+0499 (a bare key, a value, a continued string).
+// behaviour for U+00A1..U+0499 and U+FB06..U+FEFE (a bare key, a value, a
+// continued string, leading white space).
 TEST(BoardFile, CharactersTheTomlReaderCannotCheckAreRefusedWithTheirLine) {
     BoardConfig board;
     std::string error;
     for (const char* text : {"[[cable]]\nname = \"x\"\ncaf\xc3\xa9 = 1\n",
                              "[[cable]]\nname = \"x\"\nsupport = 1\xc3\xa9\n",
                              "[[cable]]\nname = \"\"\"a\\\n   \xc3\xa9\"\"\"\n",
-                             "# \xce\xa2\n\n\n[[cable]]\nname = \"x" "\xd2\x99\"\n"}) {
+                             "# \xce\xa2\n\n\n[[cable]]\nname = \"x" "\xd2\x99\"\n",
+                             "\xef\xbb\xaf [[cable]]\nname = \"x\"\n",
+                             "[[cable]]\nname = \"\xef\xac\x86\"\n"}) {
         EXPECT_FALSE(parse_board(text, "lab.toml", board, error)) << text;
         EXPECT_NE(error.find("lab.toml:"), std::string::npos) << error;
         EXPECT_NE(error.find("cannot be read here; write it as \\u"), std::string::npos) << error;
@@ -134,9 +137,10 @@ TEST(BoardFile, CharactersTheTomlReaderCannotCheckAreRefusedWithTheirLine) {
     EXPECT_EQ(error, "lab.toml:3: the character U+00E9 cannot be read here; write it as \\u00E9 inside a "
                      "double-quoted string");
     // Just outside the range, and the escape, are read as usual.
-    ASSERT_TRUE(parse_board("[[cable]]\nname = \"\xc2\xa0" "Caf\\u00E9 \xd2\x9a\"\n", "lab.toml", board, error))
+    ASSERT_TRUE(parse_board("[[cable]]\nname = \"\xc2\xa0" "Caf\\u00E9 \xd2\x9a \xef\xac\x85\"\n", "lab.toml", board,
+                            error))
         << error;
-    EXPECT_EQ(board.cables.at(0).name, "\xc2\xa0" "Caf\xc3\xa9 \xd2\x9a");
+    EXPECT_EQ(board.cables.at(0).name, "\xc2\xa0" "Caf\xc3\xa9 \xd2\x9a \xef\xac\x85");
 }
 
 TEST(BoardFile, MissingFileIsNamed) {
