@@ -83,18 +83,20 @@ int main(int argc, char** argv) {
     if (!server.build(board, error) || !server.listen(endpoint, error) || !server.start_targets(error))
         return error_exit(error);
 
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const std::error_code&, int) {
+        server.stop();
+        io.stop();
+    });
+
     // 4. Tell where we are: tests read the first line for the port.
     std::printf("jtag-server: listening on %s\n", server.listen_address().c_str());
     for (const std::string& line : server.target_addresses())
         std::printf("jtag-server: %s\n", line.c_str());
     std::fflush(stdout);
 
-    // 5. Serve until SIGINT or SIGTERM.
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](const std::error_code&, int) {
-        server.stop();
-        io.stop();
-    });
+    // 5. Serve until SIGINT or SIGTERM (caught from before the first line,
+    // so a supervisor may signal as soon as it has read it).
     io.run();
     server.stop();
     return 0;

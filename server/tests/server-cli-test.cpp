@@ -77,10 +77,15 @@ TEST(ServerProgram, SigtermStopsWithStatusZeroAndPortIsReusable) {
     ASSERT_TRUE(first.running()) << first.error();
     const int port = first.port();
     first.stop();
-    FILE* pipe = ::popen((std::string("timeout --preserve-status -s TERM 1 ") + JTAG_SERVER_PATH + " --listen 127.0.0.1:" +
-                          std::to_string(port) + " 2>&1")
-                             .c_str(),
-                         "r");
+    // SIGTERM only once the server says it listens: a slow start (a loaded
+    // machine, a sanitized build) must not turn into a signal before the
+    // handler is in place.
+    const std::string script =
+        std::string("out=$(mktemp); ") + JTAG_SERVER_PATH + " --listen 127.0.0.1:" + std::to_string(port) +
+        " >\"$out\" 2>&1 & pid=$!; i=0; "
+        "while ! grep -q listening \"$out\" && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done; "
+        "kill -TERM $pid; wait $pid; status=$?; cat \"$out\"; rm -f \"$out\"; exit $status";
+    FILE* pipe = ::popen(("sh -c '" + script + "'").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     char buffer[512];
     std::size_t got = 0;
