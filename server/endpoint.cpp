@@ -29,3 +29,19 @@ std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint) {
     const bool v6 = endpoint.address().is_v6();
     return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(endpoint.port());
 }
+
+std::error_code listen_on(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint) {
+    std::error_code code;
+    acceptor.open(endpoint.protocol(), code);
+    if (!code)
+        acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
+    if (!code)
+        acceptor.bind(endpoint, code);
+    if (!code)
+        acceptor.listen(asio::socket_base::max_listen_connections, code);
+    if (code) {
+        std::error_code ignored;
+        acceptor.close(ignored);
+    }
+    return code;
+}

@@ -1,4 +1,4 @@
-// Turns a HOST:PORT text into a TCP endpoint to listen on.
+// Turns a HOST:PORT text into a TCP endpoint to listen on, and listens there.
 #pragma once
 
 #include <string>
@@ -11,3 +11,8 @@ bool resolve_endpoint(asio::io_context& io, const std::string& text, asio::ip::t
 
 /// "HOST:PORT" for printing, with IPv6 hosts in brackets.
 std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint);
+
+/// Opens the acceptor on the endpoint and listens; the port can be taken
+/// again at once after a restart (address reuse). The acceptor is closed
+/// again on failure.
+std::error_code listen_on(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint);

@@ -37,16 +37,7 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
 }
 
 bool SERVER::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
-    std::error_code code;
-    m_acceptor.open(endpoint.protocol(), code);
-    // A restarted server must be able to take its port again at once.
-    if (!code)
-        m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
-    if (!code)
-        m_acceptor.bind(endpoint, code);
-    if (!code)
-        m_acceptor.listen(asio::socket_base::max_listen_connections, code);
-    if (code) {
+    if (std::error_code code = listen_on(m_acceptor, endpoint)) {
         error = "cannot listen on " + endpoint_text(endpoint) + ": " + code.message();
         return false;
     }

@@ -33,18 +33,8 @@ public:
             asio::ip::tcp::endpoint endpoint;
             if (!resolve_endpoint(m_io, m_listen, endpoint, error))
                 return false;
-            std::error_code code;
-            m_acceptor.open(endpoint.protocol(), code);
-            if (!code)
-                m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
-            if (!code)
-                m_acceptor.bind(endpoint, code);
-            if (!code)
-                m_acceptor.listen(asio::socket_base::max_listen_connections, code);
-            if (code) {
+            if (std::error_code code = listen_on(m_acceptor, endpoint)) {
                 error = "cannot listen on " + m_listen + ": " + code.message();
-                std::error_code ignored;
-                m_acceptor.close(ignored);
                 return false;
             }
         }
