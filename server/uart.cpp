@@ -42,9 +42,8 @@ bool UART::host_write(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool UART::attach_target(bool powered, std::string& error) {
-    m_target_attached = true;
-    if (!powered || m_target_running || !m_target)
+bool UART::start_target(std::string& error) {
+    if (m_target_running || !m_target)
         return true;
     if (!m_target->start(*this, error))
         return false;
@@ -53,11 +52,20 @@ bool UART::attach_target(bool powered, std::string& error) {
     return true;
 }
 
-void UART::detach_target() {
-    m_target_attached = false;
+void UART::stop_target() {
     if (m_target && m_target_running)
         m_target->stop();
     m_target_running = false;
+}
+
+bool UART::attach_target(bool powered, std::string& error) {
+    m_target_attached = true;
+    return !powered || start_target(error);
+}
+
+void UART::detach_target() {
+    m_target_attached = false;
+    stop_target();
 }
 
 std::size_t UART::target_write(const std::uint8_t* data, std::size_t size) {
@@ -71,22 +79,14 @@ std::size_t UART::target_read(std::uint8_t* data, std::size_t size) {
 }
 
 void UART::power_off() {
-    if (m_target && m_target_running)
-        m_target->stop();
-    m_target_running = false;
+    stop_target();
     m_rx.clear();
     m_tx.clear();
     m_freed = 0;
 }
 
 bool UART::power_on(std::string& error) {
-    if (!m_target_attached || m_target_running || !m_target)
-        return true;
-    if (!m_target->start(*this, error))
-        return false;
-    m_target_running = true;
-    pump();
-    return true;
+    return !m_target_attached || start_target(error);
 }
 
 void UART::pump() {

@@ -93,6 +93,10 @@ public:
     void pump();
 
 private:
+    /// Starts the target unless it runs already (or there is none).
+    bool start_target(std::string& error);
+    void stop_target();
+
     FIFO m_rx;  ///< host -> target
     FIFO m_tx;  ///< target -> host
     bool m_compatible;
