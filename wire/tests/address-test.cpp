@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "environment.h"
+
 using namespace wire;
 
-#ifdef _WIN32
-// The Windows C runtime sets and removes variables with _putenv_s.
-static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
-static int unsetenv(const char* name) { return _putenv_s(name, ""); }
-#endif
 
 TEST(ServerAddressParsing, AcceptsHostAndPort) {
     ServerAddress address;
@@ -35,15 +32,15 @@ TEST(ServerAddressParsing, RejectsMalformedAddresses) {
 TEST(ServerAddressParsing, EnvironmentOverridesDefault) {
     ServerAddress address;
     std::string error;
-    ::unsetenv(k_server_variable);
+    test_environment::unset(k_server_variable);
     ASSERT_TRUE(server_address_from_environment(address, error));
     EXPECT_EQ(address.port, k_default_port);
-    ::setenv(k_server_variable, "localhost:1234", 1);
+    test_environment::set(k_server_variable, "localhost:1234");
     ASSERT_TRUE(server_address_from_environment(address, error));
     EXPECT_EQ(address.host, "localhost");
     EXPECT_EQ(address.port, 1234);
-    ::setenv(k_server_variable, "nonsense", 1);
+    test_environment::set(k_server_variable, "nonsense");
     EXPECT_FALSE(server_address_from_environment(address, error));
     EXPECT_NE(error.find(k_server_variable), std::string::npos);
-    ::unsetenv(k_server_variable);
+    test_environment::unset(k_server_variable);
 }

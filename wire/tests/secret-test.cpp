@@ -6,21 +6,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
+#include "environment.h"
 #include "wire/messages.h"
 
 namespace wire {
 namespace {
 
 std::string write_temp(const std::string& contents) {
-    char path[] = "/tmp/secret-test-XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-    close(fd);
+    static int serial = 0;
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("secret-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(serial++)))
+                           .string();
+    std::ofstream(path, std::ios::binary) << contents;
     return path;
 }
 
@@ -48,17 +50,17 @@ TEST(Secret, EmptyMissingAndOverlongFilesAreRefused) {
 
 TEST(Secret, EnvironmentNamesTheFileOrNothing) {
     std::string secret = "stale", error;
-    unsetenv(k_secret_variable);
+    test_environment::unset(k_secret_variable);
     ASSERT_TRUE(secret_from_environment(secret, error));
     EXPECT_EQ(secret, "");
     std::string path = write_temp("from-env\n");
-    setenv(k_secret_variable, path.c_str(), 1);
+    test_environment::set(k_secret_variable, path.c_str());
     ASSERT_TRUE(secret_from_environment(secret, error)) << error;
     EXPECT_EQ(secret, "from-env");
-    setenv(k_secret_variable, "/nonexistent/secret", 1);
+    test_environment::set(k_secret_variable, "/nonexistent/secret");
     EXPECT_FALSE(secret_from_environment(secret, error));
     EXPECT_NE(error.find(k_secret_variable), std::string::npos) << error;
-    unsetenv(k_secret_variable);
+    test_environment::unset(k_secret_variable);
     std::remove(path.c_str());
 }
 
