@@ -9,16 +9,6 @@
 namespace e2e {
 namespace {
 
-std::string printf_escapes(const std::string& bytes) {
-    std::string out;
-    char octal[8];
-    for (unsigned char c : bytes) {
-        std::snprintf(octal, sizeof octal, "\\%03o", c);
-        out += octal;
-    }
-    return out;
-}
-
 TEST(ProfileCapture, RealProfileArrivesIntactAndReadsLikeTheOriginal) {
     temp_dir profiled;
     int status = -1;

@@ -2,6 +2,7 @@
 #include "sim-server.h"
 
 #include <csignal>
+#include <cstdio>
 #include <pty.h>
 #include <unistd.h>
 #include <stdexcept>
@@ -78,6 +79,16 @@ termios fresh_terminal_mode() {
         close(slave);
     }
     return mode;
+}
+
+std::string printf_escapes(const std::string& bytes) {
+    std::string out;
+    char octal[8];
+    for (unsigned char c : bytes) {
+        std::snprintf(octal, sizeof octal, "\\%03o", c);
+        out += octal;
+    }
+    return out;
 }
 
 std::string shell_quoted(const std::string& text) {

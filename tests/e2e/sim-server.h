@@ -56,6 +56,9 @@ std::string exec_board(const std::string& command, int support = 0);
 /// found before it touched anything.
 termios fresh_terminal_mode();
 
+/// The bytes as octal escapes for a target's shell `printf` format.
+std::string printf_escapes(const std::string& bytes);
+
 /// Quotes a text for /bin/sh.
 std::string shell_quoted(const std::string& text);
 

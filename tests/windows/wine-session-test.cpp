@@ -229,16 +229,6 @@ TEST(WineCableCheck, ALibraryWithoutTheDecoratedEntryCannotVerifyTheCable) {
     EXPECT_EQ(cable_warnings(0, {TT_WINE_RUN, folder.file("tolvan-terminal.exe")}), UNVERIFIED_WARNING);
 }
 
-std::string octal_escapes(const std::string& bytes) {
-    std::string out;
-    char octal[8];
-    for (unsigned char c : bytes) {
-        std::snprintf(octal, sizeof octal, "\\%03o", c);
-        out += octal;
-    }
-    return out;
-}
-
 TEST(WineProfileCapture, ProfileFileIsWrittenByteForByte) {
     // Every byte value, line feeds and Ctrl-Z included: a file written in
     // text mode would not come out the same.
@@ -249,7 +239,7 @@ TEST(WineProfileCapture, ProfileFileIsWrittenByteForByte) {
     std::string length;
     for (int i = 0; i < 4; ++i) length.push_back(static_cast<char>(profile.size() >> (8 * i)));
     sim_server server(exec_board("printf 'booting\\n**gmon.out data follows**\\n'; printf '" +
-                                 octal_escapes(length + profile) + "'; printf 'after\\n'; exec cat > /dev/null"));
+                                 printf_escapes(length + profile) + "'; printf 'after\\n'; exec cat > /dev/null"));
     temp_dir carved;
     launch how = at_console();
     how.cwd = carved.path();
