@@ -13,7 +13,6 @@
 #include "cmdline/option-scanner.h"
 #include "cmdline/settings.h"
 #include "cmdline/usage.h"
-#include "relay/terminal.h"
 
 namespace tolvan {
 
@@ -165,7 +164,7 @@ int process_args(int argc, char** argv) {
     return settings.illegal_option;
 }
 
-int program_main(int argc, char** argv) {
+int program_main(int argc, char** argv, terminal_driver run_terminal) {
     process_args(argc, argv);
     if (settings.illegal_option) {
         std::printf("%s: exiting because one or more illegal options were detected\n", PROGRAM_NAME);

@@ -7,9 +7,12 @@ namespace tolvan {
 /// Reorders the pointers of argv.
 int process_args(int argc, char** argv);
 
+/// What the program entry runs once the command line is accepted.
+using terminal_driver = void (*)();
+
 /// The program entry: process the arguments, then answer --version, print the
-/// effective command line, answer --help, or run the terminal. Returns 0 when
-/// the terminal returns; its other ends call exit.
-int program_main(int argc, char** argv);
+/// effective command line, answer --help, or call `run_terminal`. Returns 0
+/// when it returns; the entry's other ends call exit.
+int program_main(int argc, char** argv, terminal_driver run_terminal);
 
 }  // namespace tolvan

@@ -13,7 +13,6 @@
 #include "cmdline/process-args.h"
 #include "cmdline/settings.h"
 #include "cmdline/usage.h"
-#include "relay/terminal.h"
 #include "fuzz/fuzz-check.h"
 
 namespace {
@@ -81,8 +80,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-// Argument processing never runs the terminal; the entry does, and it is not
-// called here.
-void tolvan::run_terminal() {
-    FUZZ_CHECK(!"the terminal runs from argument processing");
-}

@@ -11,17 +11,8 @@
 #include <vector>
 
 #include "cmdline/tests/command-line.h"
-#include "relay/terminal.h"
 
 namespace tolvan {
-
-// The terminal itself lives in another library; the entry only has to call it.
-int run_terminal_calls = 0;
-void run_terminal() {
-    ++run_terminal_calls;
-    std::printf("[terminal runs]\n");
-}
-
 namespace {
 
 using test::CommandLine;
@@ -251,7 +242,7 @@ TEST(ProgramEntryDeathTest, RefusalExitsWithStatusOne) {
     EXPECT_EXIT(
         {
             dup2(2, 1);  // both streams in one place
-            program_main(line.argc(), line.argv());
+            program_main(line.argc(), line.argv(), test::fake_terminal);
         },
         testing::ExitedWithCode(1),
         "^prog: invalid option -- nosuch\ntolvan-terminal: exiting because one or more illegal options were detected\n$");
@@ -288,11 +279,11 @@ TEST(ProgramEntry, RunsTheTerminalAndReturnsZero) {
 
     CommandLine line{"prog", "-q", "-u", "z"};
     test::fresh_start();
-    int before = run_terminal_calls;
+    int before = test::fake_terminal_runs;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(program_main(line.argc(), line.argv()), 0);
+    EXPECT_EQ(program_main(line.argc(), line.argv(), test::fake_terminal), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[terminal runs]\n");  // 'z' has no reader
-    EXPECT_EQ(run_terminal_calls, before + 1);
+    EXPECT_EQ(test::fake_terminal_runs, before + 1);
     EXPECT_EQ(settings.dump_flags[static_cast<unsigned char>('z')], 1);
 }
 
@@ -300,7 +291,7 @@ TEST(ProgramEntry, EmptyCommandLineStillRuns) {
     CommandLine line{};
     test::fresh_start();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(program_main(line.argc(), line.argv()), 0);
+    EXPECT_EQ(program_main(line.argc(), line.argv(), test::fake_terminal), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[terminal runs]\n");
     EXPECT_EQ(settings.program_path, "tolvan-terminal");
 }

@@ -143,7 +143,7 @@ TEST(ProgramChild, DISABLED_RunsProgramMain) {
     redirect(1, variable(OUT_VARIABLE));
     redirect(2, variable(ERR_VARIABLE));
     fresh_start();
-    int status = program_main(static_cast<int>(elements.size()), argv.data());
+    int status = program_main(static_cast<int>(elements.size()), argv.data(), fake_terminal);
     std::fflush(stdout);
     std::fflush(stderr);
     _exit(status);
