@@ -73,12 +73,12 @@ void print_cable_warning(int check) {
 void print_connection_failure(int code, const char* error_text) {
     const char* cable = cable_setting();
     switch (code) {
-    case -1:
+    case JCVX_NO_SERVER:
         say("%s: Unable to connect to local JTAG server.  Please check that\n");
         say("%s: Corlane is correctly installed on your machine and use the\n");
         say("%s: `chainprobe` utility to diagnose further.\n");
         break;
-    case -2:
+    case JCVX_AMBIGUOUS_CABLE:
         say("%s: You have more than one JTAG cable available so you must use the\n");
         say("%s: --cable option to choose between them (or set up a cable from\n");
         say("%s: the launch configuration window).\n");
@@ -89,7 +89,7 @@ void print_connection_failure(int code, const char* error_text) {
             say("%s: (%s) - please be more specific.\n", cable);
         }
         break;
-    case -3:
+    case JCVX_NO_CABLE:
         if (cable == nullptr) {
             say("%s: There are no JTAG cables available on your system.\n");
         } else {
@@ -97,28 +97,28 @@ void print_connection_failure(int code, const char* error_text) {
             say("%s: the --cable option you provided (%s).\n", cable);
         }
         break;
-    case -4:
+    case JCVX_CABLE_UNPLUGGED:
         say("%s: The selected JTAG cable is not plugged into your PC.\n");
         break;
-    case -5:
+    case JCVX_BOARD_OFF:
         say("%s: The selected JTAG cable is either not connected to a board, or\n");
         say("%s: the board is not switched on.\n");
         break;
-    case -6:
+    case JCVX_UART_IN_USE:
         say("%s: Unable to connect to JTAG UART because another application\n");
         if (error_text != nullptr && error_text[0] != '\0') say("%s: (%s)\n", error_text);
         say("%s: is using it (or is using something else which clashes). Please close\n");
         say("%s: the other application and try again.\n");
         break;
-    case -7:
+    case JCVX_AMBIGUOUS_UART:
         say("%s: More than one JTAG UART is available.  Please specify\n");
         say("%s: --device and/or --instance options to select one.\n");
         break;
-    case -8:
+    case JCVX_NO_UART:
         say("%s: There are no JTAG UARTs available which match the --device and\n");
         say("%s: --instance options you provided.\n");
         break;
-    case -9:
+    case JCVX_INCOMPATIBLE_UART:
         say("%s: The JTAG UART selected is not compatible with this version\n");
         say("%s: of the software.\n");
         break;

@@ -7,7 +7,21 @@
 
 #include "jtag_corvex/link.h"
 #include "wire/address.h"
+#include "wire/open-codes.h"
 #include "wire/secret.h"
+
+// The header's codes stand alone for the library's users; they must say what
+// the server and the library mean by them.
+static_assert(JCVX_NO_ERROR == wire::code_value(wire::OpenCode::ok));
+static_assert(JCVX_NO_SERVER == wire::code_value(wire::OpenCode::no_server));
+static_assert(JCVX_AMBIGUOUS_CABLE == wire::code_value(wire::OpenCode::ambiguous_cable));
+static_assert(JCVX_NO_CABLE == wire::code_value(wire::OpenCode::no_cable));
+static_assert(JCVX_CABLE_UNPLUGGED == wire::code_value(wire::OpenCode::cable_unplugged));
+static_assert(JCVX_BOARD_OFF == wire::code_value(wire::OpenCode::board_off));
+static_assert(JCVX_UART_IN_USE == wire::code_value(wire::OpenCode::uart_in_use));
+static_assert(JCVX_AMBIGUOUS_UART == wire::code_value(wire::OpenCode::ambiguous_uart));
+static_assert(JCVX_NO_UART == wire::code_value(wire::OpenCode::no_uart));
+static_assert(JCVX_INCOMPATIBLE_UART == wire::code_value(wire::OpenCode::incompatible_uart));
 
 namespace {
 
@@ -15,9 +29,9 @@ std::mutex error_mutex;
 JCVX_ERROR last_error = JCVX_NO_ERROR;
 std::string last_error_text;
 
-void record_error(int code, const std::string& text) {
+void record_error(wire::OpenCode code, const std::string& text) {
     std::lock_guard<std::mutex> lock(error_mutex);
-    last_error = static_cast<JCVX_ERROR>(code);
+    last_error = static_cast<JCVX_ERROR>(wire::code_value(code));
     last_error_text = text;
 }
 
@@ -27,12 +41,12 @@ JTAGCORVEX* jtagcorvex_open(const char* cable, int device, int instance, const c
     wire::ServerAddress address;
     std::string error;
     if (!wire::server_address_from_environment(address, error)) {
-        record_error(JCVX_NO_SERVER, error);
+        record_error(wire::OpenCode::no_server, error);
         return nullptr;
     }
     std::string secret;
     if (!wire::secret_from_environment(secret, error)) {
-        record_error(JCVX_NO_SERVER, error);
+        record_error(wire::OpenCode::no_server, error);
         return nullptr;
     }
     wire::OpenRequest request;
@@ -43,8 +57,8 @@ JTAGCORVEX* jtagcorvex_open(const char* cable, int device, int instance, const c
     request.app_name = app_name != nullptr && *app_name != '\0' ? app_name : "unnamed client";
 
     auto* link = new JTAGCORVEX;
-    const int code = link->open(address.host, address.port, request, secret, error);
-    if (code != 0) {
+    const wire::OpenCode code = link->open(address.host, address.port, request, secret, error);
+    if (code != wire::OpenCode::ok) {
         delete link;
         record_error(code, error);
         return nullptr;

@@ -25,49 +25,49 @@ JTAGCORVEX::~JTAGCORVEX() {
     jcvx::close_socket(m_socket);
 }
 
-int JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
+wire::OpenCode JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
                      const std::string& secret, std::string& error) {
     m_socket = jcvx::connect_to(host, port, k_connect_timeout_ms, error);
     if (m_socket == jcvx::k_no_socket)
-        return -1;
+        return wire::OpenCode::no_server;
     m_incoming.resize(k_receive_block);
     const auto payload = wire::encode(request);
     if (!secret.empty()) {
         const auto presented = wire::encode_text(secret);
         if (!send_frame(wire::FrameType::auth, presented.data(), presented.size())) {
             error = "the JTAG server closed the connection";
-            return LINK_SERVER_CLOSED;
+            return wire::OpenCode::server_closed;
         }
     }
     if (!send_frame(wire::FrameType::open, payload.data(), payload.size())) {
         error = "the JTAG server closed the connection";
-        return LINK_SERVER_CLOSED;
+        return wire::OpenCode::server_closed;
     }
     const auto deadline = clock_type::now() + std::chrono::milliseconds(k_answer_timeout_ms);
     while (!m_open_reply && !m_lost) {
         const int left = remaining_ms(deadline);
         if (left == 0) {
             error = "the JTAG server did not answer";
-            return LINK_NO_ANSWER;
+            return wire::OpenCode::no_answer;
         }
         receive(left);
     }
     if (!m_open_reply) {
         if (!m_refusal.empty()) {
             error = "the JTAG server refused the connection: " + m_refusal;
-            return LINK_SERVER_CLOSED;
+            return wire::OpenCode::server_closed;
         }
         if (!m_protocol_error.empty()) {
             error = "protocol error: " + m_protocol_error;
-            return LINK_PROTOCOL_ERROR;
+            return wire::OpenCode::protocol_error;
         }
         error = "the JTAG server closed the connection (is it of another protocol version?)";
-        return LINK_SERVER_CLOSED;
+        return wire::OpenCode::server_closed;
     }
     const wire::OpenReply& reply = *m_open_reply;
-    if (reply.code != 0) {
+    if (reply.code != wire::code_value(wire::OpenCode::ok)) {
         error = reply.text;
-        return reply.code;
+        return static_cast<wire::OpenCode>(reply.code);  // passed on as the server says it
     }
     m_cable = reply.cable;
     m_device = reply.device;
@@ -75,7 +75,7 @@ int JTAGCORVEX::open(const std::string& host, std::uint16_t port, const wire::Op
     m_support = reply.support;
     m_credit = reply.rx_credit;
     m_window = reply.window;
-    return 0;
+    return wire::OpenCode::ok;
 }
 
 int JTAGCORVEX::read(char* buffer, unsigned int size) {

@@ -10,14 +10,7 @@
 
 #include "jtag_corvex/socket.h"
 #include "wire/messages.h"
-
-/// Internal failure codes beyond the documented ones (all within the
-/// enumeration's range).
-enum LINK_FAILURE {
-    LINK_PROTOCOL_ERROR = -10,  ///< the server sent something we cannot understand
-    LINK_SERVER_CLOSED = -11,   ///< the server closed the connection during open
-    LINK_NO_ANSWER = -12,       ///< the server did not answer the open in time
-};
+#include "wire/open-codes.h"
 
 struct JTAGCORVEX {
     ~JTAGCORVEX();
@@ -25,7 +18,7 @@ struct JTAGCORVEX {
     /// Connects and asks the server for a UART. On failure returns the code
     /// and fills `error`; the link is then unusable.
     /// A non-empty `secret` is presented before the open.
-    int open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
+    wire::OpenCode open(const std::string& host, std::uint16_t port, const wire::OpenRequest& request,
              const std::string& secret, std::string& error);
 
     int read(char* buffer, unsigned int size);

@@ -5,7 +5,7 @@
 CableMatch match_cable(const CABLES& cables, const std::string& text) {
     CableMatch match;
     if (cables.empty()) {
-        match.code = OPEN_NO_CABLE;
+        match.code = wire::OpenCode::no_cable;
         match.text = "there are no cables";
         return match;
     }
@@ -14,7 +14,7 @@ CableMatch match_cable(const CABLES& cables, const std::string& text) {
             match.cable = cables.front().get();
             return match;
         }
-        match.code = OPEN_AMBIGUOUS_CABLE;
+        match.code = wire::OpenCode::ambiguous_cable;
         match.text = "there are " + std::to_string(cables.size()) + " cables; name one";
         return match;
     }
@@ -32,11 +32,11 @@ CableMatch match_cable(const CABLES& cables, const std::string& text) {
         return match;
     }
     if (partial.empty()) {
-        match.code = OPEN_NO_CABLE;
+        match.code = wire::OpenCode::no_cable;
         match.text = "no cable matches \"" + text + "\"";
         return match;
     }
-    match.code = OPEN_AMBIGUOUS_CABLE;
+    match.code = wire::OpenCode::ambiguous_cable;
     match.text = "\"" + text + "\" matches several cables:";
     for (std::size_t i = 0; i < partial.size(); ++i)
         match.text += (i == 0 ? " \"" : ", \"") + partial[i]->name + "\"";
@@ -46,7 +46,7 @@ CableMatch match_cable(const CABLES& cables, const std::string& text) {
 Selection select_uart(const CABLES& cables, const std::string& cable_text, int device, int instance) {
     Selection selection;
     const CableMatch match = match_cable(cables, cable_text);
-    if (match.code != OPEN_OK) {
+    if (match.code != wire::OpenCode::ok) {
         selection.code = match.code;
         selection.text = match.text;
         return selection;
@@ -54,12 +54,12 @@ Selection select_uart(const CABLES& cables, const std::string& cable_text, int d
     CABLE& cable = *match.cable;
     selection.cable = &cable;
     if (!cable.plugged) {
-        selection.code = OPEN_UNPLUGGED;
+        selection.code = wire::OpenCode::cable_unplugged;
         selection.text = "\"" + cable.name + "\" is unplugged";
         return selection;
     }
     if (!cable.has_board || !cable.powered) {
-        selection.code = OPEN_BOARD_OFF;
+        selection.code = wire::OpenCode::board_off;
         selection.text = cable.has_board ? "the board on \"" + cable.name + "\" is off"
                                          : "there is no board on \"" + cable.name + "\"";
         return selection;
@@ -81,25 +81,25 @@ Selection select_uart(const CABLES& cables, const std::string& cable_text, int d
         }
     }
     if (found == 0) {
-        selection.code = OPEN_NO_UART;
+        selection.code = wire::OpenCode::no_uart;
         selection.text = "no JTAG UART matches device " + std::to_string(device) + ", instance " +
                          std::to_string(instance) + " on \"" + cable.name + "\"";
         selection.uart = nullptr;
         return selection;
     }
     if (found > 1) {
-        selection.code = OPEN_AMBIGUOUS_UART;
+        selection.code = wire::OpenCode::ambiguous_uart;
         selection.text = std::to_string(found) + " JTAG UARTs match; choose a device and an instance";
         selection.uart = nullptr;
         return selection;
     }
     if (!selection.uart->compatible()) {
-        selection.code = OPEN_INCOMPATIBLE;
+        selection.code = wire::OpenCode::incompatible_uart;
         selection.text = "the JTAG UART is of an incompatible version";
         return selection;
     }
     if (const UART_HOST* holder = selection.uart->holder()) {
-        selection.code = OPEN_IN_USE;
+        selection.code = wire::OpenCode::uart_in_use;
         selection.text = "held by " + holder->client_name() + " (pid " + std::to_string(holder->client_pid()) + ")";
         return selection;
     }

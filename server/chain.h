@@ -9,6 +9,7 @@
 
 #include "server/uart.h"
 #include "wire/messages.h"
+#include "wire/open-codes.h"
 
 struct DEVICE {
     std::vector<std::unique_ptr<UART>> uarts;  ///< instances numbered from 0
@@ -25,21 +26,8 @@ struct CABLE {
 
 using CABLES = std::vector<std::unique_ptr<CABLE>>;
 
-/// Open failure codes as the library reports them.
-enum OPEN_CODE {
-    OPEN_OK = 0,
-    OPEN_AMBIGUOUS_CABLE = -2,
-    OPEN_NO_CABLE = -3,
-    OPEN_UNPLUGGED = -4,
-    OPEN_BOARD_OFF = -5,
-    OPEN_IN_USE = -6,
-    OPEN_AMBIGUOUS_UART = -7,
-    OPEN_NO_UART = -8,
-    OPEN_INCOMPATIBLE = -9,
-};
-
 struct CableMatch {
-    int code = OPEN_OK;  ///< OPEN_OK, OPEN_AMBIGUOUS_CABLE or OPEN_NO_CABLE
+    wire::OpenCode code = wire::OpenCode::ok;  ///< ok, ambiguous_cable or no_cable
     CABLE* cable = nullptr;
     std::string text;    ///< what went wrong, in words
 };
@@ -49,7 +37,7 @@ struct CableMatch {
 CableMatch match_cable(const CABLES& cables, const std::string& text);
 
 struct Selection {
-    int code = OPEN_OK;
+    wire::OpenCode code = wire::OpenCode::ok;
     std::string text;
     CABLE* cable = nullptr;
     UART* uart = nullptr;

@@ -125,10 +125,10 @@ void SERVER::remove(SESSION* session) {
 wire::OpenReply SERVER::open(const wire::OpenRequest& request, UART*& uart) {
     const Selection selection = select_uart(m_cables, request.cable, request.device, request.instance);
     wire::OpenReply reply;
-    reply.code = selection.code;
+    reply.code = wire::code_value(selection.code);
     reply.text = selection.text;
     uart = nullptr;
-    if (selection.code != OPEN_OK)
+    if (selection.code != wire::OpenCode::ok)
         return reply;
     uart = selection.uart;
     reply.cable = selection.cable->name;
@@ -152,7 +152,7 @@ wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
         return reply;
     };
     const CableMatch match = match_cable(m_cables, request.cable);
-    if (match.code != OPEN_OK)
+    if (match.code != wire::OpenCode::ok)
         return failed(match.text);
     CABLE& cable = *match.cable;
     const std::string name = "\"" + cable.name + "\"";

@@ -42,15 +42,15 @@ TEST(CableMatching, ExactNameBeatsSubstringOfSeveral) {
     EXPECT_EQ(match_cable(cables, "USB [1]").cable, cables[0].get());
     EXPECT_EQ(match_cable(cables, "x").cable, cables[1].get());
     const CableMatch several = match_cable(cables, "USB");
-    EXPECT_EQ(several.code, OPEN_AMBIGUOUS_CABLE);
+    EXPECT_EQ(several.code, wire::OpenCode::ambiguous_cable);
     EXPECT_EQ(several.text, "\"USB\" matches several cables: \"USB [1]\", \"USB [1] x\"");
-    EXPECT_EQ(match_cable(cables, "usb").code, OPEN_NO_CABLE);  // case matters
-    EXPECT_EQ(match_cable(cables, "").code, OPEN_AMBIGUOUS_CABLE);
+    EXPECT_EQ(match_cable(cables, "usb").code, wire::OpenCode::no_cable);  // case matters
+    EXPECT_EQ(match_cable(cables, "").code, wire::OpenCode::ambiguous_cable);
 }
 
 TEST(CableMatching, EmptyTextPicksTheOnlyCable) {
     CABLES cables;
-    EXPECT_EQ(match_cable(cables, "").code, OPEN_NO_CABLE);
+    EXPECT_EQ(match_cable(cables, "").code, wire::OpenCode::no_cable);
     cables.push_back(cable("only", {1}));
     EXPECT_EQ(match_cable(cables, "").cable, cables[0].get());
 }
@@ -60,28 +60,28 @@ TEST(UartSelection, CableStateComesBeforeUartChoice) {
     cables.push_back(cable("c", {2}));
     cables[0]->plugged = false;
     cables[0]->powered = false;
-    EXPECT_EQ(select_uart(cables, "", 9, 9).code, OPEN_UNPLUGGED);
+    EXPECT_EQ(select_uart(cables, "", 9, 9).code, wire::OpenCode::cable_unplugged);
     cables[0]->plugged = true;
-    EXPECT_EQ(select_uart(cables, "", 9, 9).code, OPEN_BOARD_OFF);
+    EXPECT_EQ(select_uart(cables, "", 9, 9).code, wire::OpenCode::board_off);
     cables[0]->powered = true;
     cables[0]->has_board = false;
-    EXPECT_EQ(select_uart(cables, "", 1, 0).code, OPEN_BOARD_OFF);
+    EXPECT_EQ(select_uart(cables, "", 1, 0).code, wire::OpenCode::board_off);
 }
 
 TEST(UartSelection, ChoosingNeedsAUniqueAnswer) {
     CABLES cables;
     cables.push_back(cable("c", {0, 2, 1}));
-    EXPECT_EQ(select_uart(cables, "", -1, -1).code, OPEN_AMBIGUOUS_UART);
-    EXPECT_EQ(select_uart(cables, "", 0, 0).code, OPEN_AMBIGUOUS_UART);  // devices 2 and 3 have instance 0
-    EXPECT_EQ(select_uart(cables, "", 1, -1).code, OPEN_NO_UART);
-    EXPECT_EQ(select_uart(cables, "", 4, 0).code, OPEN_NO_UART);
+    EXPECT_EQ(select_uart(cables, "", -1, -1).code, wire::OpenCode::ambiguous_uart);
+    EXPECT_EQ(select_uart(cables, "", 0, 0).code, wire::OpenCode::ambiguous_uart);  // devices 2 and 3 have instance 0
+    EXPECT_EQ(select_uart(cables, "", 1, -1).code, wire::OpenCode::no_uart);
+    EXPECT_EQ(select_uart(cables, "", 4, 0).code, wire::OpenCode::no_uart);
     const Selection one = select_uart(cables, "", -1, 1);
-    ASSERT_EQ(one.code, OPEN_OK);
+    ASSERT_EQ(one.code, wire::OpenCode::ok);
     EXPECT_EQ(one.device, 2);
     EXPECT_EQ(one.instance, 1);
     EXPECT_EQ(one.uart, cables[0]->devices[1].uarts[1].get());
     const Selection last = select_uart(cables, "", 3, -1);
-    ASSERT_EQ(last.code, OPEN_OK);
+    ASSERT_EQ(last.code, wire::OpenCode::ok);
     EXPECT_EQ(last.device, 3);
     EXPECT_EQ(last.instance, 0);
 }
@@ -94,12 +94,12 @@ TEST(UartSelection, IncompatibleAndHeld) {
     device.uarts.push_back(std::make_unique<UART>(64, 64, false));
     device.uarts.push_back(std::make_unique<UART>(64, 64, true));
     cables[0]->devices.push_back(std::move(device));
-    EXPECT_EQ(select_uart(cables, "c", 1, 0).code, OPEN_INCOMPATIBLE);
+    EXPECT_EQ(select_uart(cables, "c", 1, 0).code, wire::OpenCode::incompatible_uart);
     FAKE_HOST host;
     cables[0]->devices[0].uarts[1]->attach_host(host);
     const Selection held = select_uart(cables, "c", 1, 1);
-    EXPECT_EQ(held.code, OPEN_IN_USE);
+    EXPECT_EQ(held.code, wire::OpenCode::uart_in_use);
     EXPECT_EQ(held.text, "held by other-app (pid 321)");
     cables[0]->devices[0].uarts[1]->detach_host();
-    EXPECT_EQ(select_uart(cables, "c", 1, 1).code, OPEN_OK);
+    EXPECT_EQ(select_uart(cables, "c", 1, 1).code, wire::OpenCode::ok);
 }
