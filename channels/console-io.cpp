@@ -12,8 +12,6 @@ namespace tolvan {
 
 namespace {
 
-constexpr const char* SOURCE = "channels/console-io.cpp";
-
 /// The running reader, if any. Once the input has ended, the ended reader's
 /// handle stays here, so no new reader is started on every later read.
 platform::thread* reader_thread = nullptr;
@@ -27,7 +25,7 @@ COMM_CONSOLE::COMM_CONSOLE() {
 
     if (platform::stdin_is_terminal()) {
         platform::at_exit(restore_console_at_exit);
-        check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 60);
+        check_invariant(platform::stdin_handle_valid(), diagnostic::stdin_handle_at_construction);
         platform::get_console_mode(m_saved_mode);
         m_mode_saved = true;
         platform::console_mode working{};
@@ -53,7 +51,7 @@ COMM_CONSOLE::COMM_CONSOLE() {
 }
 
 COMM_CONSOLE::~COMM_CONSOLE() {
-    check_invariant(m_opened, "m_opened", SOURCE, 146);
+    check_invariant(m_opened, diagnostic::console_opened_at_teardown);
     // The reader uses the shared block, the buffer and the mutex: end it and
     // wait for it before any of them goes away.
     if (reader_thread != nullptr) {
@@ -69,7 +67,7 @@ COMM_CONSOLE::~COMM_CONSOLE() {
 
 void COMM_CONSOLE::restore_console_mode() {
     if (!m_mode_saved) return;
-    check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 131);
+    check_invariant(platform::stdin_handle_valid(), diagnostic::stdin_handle_at_restore);
     if (!platform::set_console_mode(m_saved_mode)) {
         std::fprintf(stderr, "%s: fatal error: restoring console attributes failed\n", PROGRAM_NAME);
     }
@@ -78,7 +76,7 @@ void COMM_CONSOLE::restore_console_mode() {
 }
 
 int COMM_CONSOLE::read(char* buffer, unsigned int max) {
-    check_invariant(m_opened, "m_opened", SOURCE, 239);
+    check_invariant(m_opened, diagnostic::console_opened_at_read);
     if (reader_thread == nullptr) {
         reader_thread = platform::start_thread(console_reader, m_share);
         if (reader_thread == nullptr) {
@@ -111,7 +109,7 @@ int COMM_CONSOLE::read(char* buffer, unsigned int max) {
 }
 
 int COMM_CONSOLE::write(const char* data, unsigned int len) {
-    check_invariant(m_opened, "m_opened", SOURCE, 287);
+    check_invariant(m_opened, diagnostic::console_opened_at_write);
     return platform::write_stdout(data, len);
 }
 
@@ -121,7 +119,7 @@ void restore_console_at_exit() {
 
 unsigned console_reader(void* share_block) {
     auto* share = static_cast<ConsoleInputShare*>(share_block);
-    check_invariant(platform::stdin_handle_valid(), "hStdin != INVALID_HANDLE_VALUE", SOURCE, 212);
+    check_invariant(platform::stdin_handle_valid(), diagnostic::stdin_handle_in_reader);
     for (;;) {
         unsigned char byte = 0;
         platform::stdin_read result = platform::read_stdin_byte(byte);

@@ -8,11 +8,11 @@
 
 namespace tolvan {
 
-void fatal_abort(const char* source, int line) {
+void fatal_abort(const diagnostic::place& where) {
     // abort() does not flush stdio: keep what was already printed (for
     // instance the message that explains the abort) ahead of this line.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s:%d: abort\n", PROGRAM_NAME, source, line);
+    std::fprintf(stderr, "%s: %s:%d: abort\n", PROGRAM_NAME, where.source, where.line);
     std::abort();
 }
 

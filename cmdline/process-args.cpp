@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "cmdline/fatal.h"
@@ -132,17 +131,17 @@ int process_args(int argc, char** argv) {
         case 'H': break;  // the hardware target is the only one
         case 'V': settings.show_version = 1; break;
         case 'h': settings.show_help = 1; break;
-        case 128: settings.flush = 1; break;
-        case 129: settings.persistent = 1; break;
-        case 130: settings.persistent = 0; break;
-        case 132: settings.quit_on_ctrl_d = 0; break;
+        case opt_flush: settings.flush = 1; break;
+        case opt_persistent: settings.persistent = 1; break;
+        case opt_no_persistent: settings.persistent = 0; break;
+        case opt_no_quit_on_ctrl_d: settings.quit_on_ctrl_d = 0; break;
         case 0:
-            if (std::strcmp(longopts[longindex].name, "gmon") == 0)
+            if (longindex == gmon_row)
                 settings.write_gmon = 1;
-            else if (std::strcmp(longopts[longindex].name, "no-gmon") == 0)
+            else if (longindex == no_gmon_row)
                 settings.write_gmon = 0;
             else
-                fatal_abort("cmdline/process-args.cpp", 845);
+                fatal_abort(diagnostic::unknown_gmon_row);
             break;
         case 'c': settings.jtag_cable = optarg; break;
         case 'u':
@@ -156,7 +155,7 @@ int process_args(int argc, char** argv) {
         case 'd': check_unit_number(program, "device", optarg, settings.jtag_device); break;
         case 'i': check_unit_number(program, "instance", optarg, settings.jtag_instance); break;
         case '?': settings.illegal_option = 1; break;
-        default: fatal_abort("cmdline/process-args.cpp", 850);
+        default: fatal_abort(diagnostic::unknown_option_result);
         }
     }
 

@@ -14,31 +14,6 @@ void reset_settings() {
     settings = Settings{};
 }
 
-const option longopts[22] = {
-    {"verbose", 0, nullptr, 'v'},
-    {"no-verbose", 0, nullptr, 'q'},
-    {"quiet", 0, nullptr, 'q'},
-    {"no-ihost", 0, nullptr, 't'},
-    {"terminal-only", 0, nullptr, 't'},
-    {"flush", 0, nullptr, 128},
-    {"wait", 1, nullptr, 'w'},
-    {"no-quit-on-ctrl-d", 0, nullptr, 132},
-    {"quit-after", 1, nullptr, 'o'},
-    {"dump", 1, nullptr, 'u'},
-    {"gmon", 0, nullptr, 0},
-    {"no-gmon", 0, nullptr, 0},
-    {"version", 0, nullptr, 'V'},
-    {"help", 0, nullptr, 'h'},
-    {"hardware", 0, nullptr, 'H'},
-    {"persistent", 0, nullptr, 129},
-    {"no-persistent", 0, nullptr, 130},
-    {"cable", 1, nullptr, 'c'},
-    {"device", 1, nullptr, 'd'},
-    {"instance", 1, nullptr, 'i'},
-    {"target-args", 0, nullptr, 'A'},
-    {nullptr, 0, nullptr, 0},
-};
-
 namespace {
 
 bool has_short_form(const option& row) {
@@ -55,13 +30,11 @@ std::string build_short_options(const option* table) {
         const option& row = table[i];
         if (row.val < 128) {
             bool letter = row.val >= 0 && std::isalpha(row.val) != 0;
-            check_invariant((letter || row.val == 0) && row.flag == nullptr,
-                            "(isalpha (longopts[i].val) || longopts[i].val == 0) && !longopts[i].flag",
-                            "cmdline/process-args.cpp", 1089);
+            check_invariant((letter || row.val == 0) && row.flag == nullptr, diagnostic::option_row_is_letter);
         }
         if (has_short_form(row)) string_length += row.has_arg == 0 ? 1 : row.has_arg == 1 ? 2 : 3;
     }
-    check_invariant(string_length >= 1, "string_length >= 1", "cmdline/process-args.cpp", 1112);
+    check_invariant(string_length >= 1, diagnostic::short_options_not_empty);
 
     std::string result;
     result.reserve(static_cast<std::size_t>(string_length) + 1);

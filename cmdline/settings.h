@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvan {
@@ -50,8 +51,51 @@ struct option {
     int val;
 };
 
-/// The 21 option rows followed by the terminating row.
-extern const option longopts[22];
+/// What the scanner returns for the options that have no short form.
+enum long_only_option : int {
+    opt_flush = 128,
+    opt_persistent = 129,
+    opt_no_persistent = 130,
+    opt_no_quit_on_ctrl_d = 132,
+};
+
+/// The option rows followed by the terminating row. "gmon" and "no-gmon"
+/// return 0 and are told apart by their row index.
+inline constexpr option longopts[] = {
+    {"verbose", 0, nullptr, 'v'},
+    {"no-verbose", 0, nullptr, 'q'},
+    {"quiet", 0, nullptr, 'q'},
+    {"no-ihost", 0, nullptr, 't'},
+    {"terminal-only", 0, nullptr, 't'},
+    {"flush", 0, nullptr, opt_flush},
+    {"wait", 1, nullptr, 'w'},
+    {"no-quit-on-ctrl-d", 0, nullptr, opt_no_quit_on_ctrl_d},
+    {"quit-after", 1, nullptr, 'o'},
+    {"dump", 1, nullptr, 'u'},
+    {"gmon", 0, nullptr, 0},
+    {"no-gmon", 0, nullptr, 0},
+    {"version", 0, nullptr, 'V'},
+    {"help", 0, nullptr, 'h'},
+    {"hardware", 0, nullptr, 'H'},
+    {"persistent", 0, nullptr, opt_persistent},
+    {"no-persistent", 0, nullptr, opt_no_persistent},
+    {"cable", 1, nullptr, 'c'},
+    {"device", 1, nullptr, 'd'},
+    {"instance", 1, nullptr, 'i'},
+    {"target-args", 0, nullptr, 'A'},
+    {nullptr, 0, nullptr, 0},
+};
+
+/// The index of the row named `name`; -1 when there is none.
+constexpr int longopt_row(std::string_view name) {
+    for (int i = 0; longopts[i].name != nullptr; ++i)
+        if (name == longopts[i].name) return i;
+    return -1;
+}
+
+inline constexpr int gmon_row = longopt_row("gmon");
+inline constexpr int no_gmon_row = longopt_row("no-gmon");
+static_assert(gmon_row >= 0 && no_gmon_row >= 0);
 
 /// The short-option string for the scanner, derived from a long-option table.
 std::string build_short_options(const option* table);

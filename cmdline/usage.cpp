@@ -46,7 +46,7 @@ void print_usage() {
     option_line("", "--flush", "empty buffers before displaying output");
     option_line("", "--signal-pid", "send signal to process ID when ready");
     option_line("-o, ", "--quit-after=SECS", "quit after SECS second(s) (default is never)");
-    check_invariant(settings.quit_after_secs >= 0, "quit_after_secs >= 0", "cmdline/process-args.cpp", 45);
+    check_invariant(settings.quit_after_secs >= 0, diagnostic::quit_after_not_negative);
     if (brackets) {
         if (settings.quit_after_secs > 0)
             std::printf("%s(quit after %ld second(s))\n", bracket_indent, static_cast<long>(settings.quit_after_secs));
@@ -96,7 +96,7 @@ void print_usage() {
 }
 
 void print_effective_command_line() {
-    check_invariant(!settings.illegal_option, "!illegal_option", "cmdline/process-args.cpp", 216);
+    check_invariant(!settings.illegal_option, diagnostic::no_illegal_option);
     std::printf("Effective command line to %s: \n", PROGRAM_NAME);
     std::printf("  %s", settings.program_path.c_str());
     if (settings.show_help) std::printf(" --help");

@@ -1,5 +1,6 @@
 // The C runtime's assertion facility, reached with an explicit expression
-// text, source and line (so the report names the unit the invariant belongs to).
+// text, source and line: the report shows what the caller gives, not the
+// caller's own file and line.
 #pragma once
 
 namespace platform {

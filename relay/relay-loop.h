@@ -6,8 +6,9 @@
 
 namespace tolvan {
 
-/// Relays between `console_channel` and `jtag_channel` until the time limit,
-/// a Ctrl-D from the target, a target I/O error or a stop request.
+/// Relays between the terminal driver's two channels (the process-wide
+/// `console_channel` and `jtag_channel`) until the time limit, a Ctrl-D from
+/// the target, a target I/O error or a stop request.
 ExitReason run_relay();
 
 /// The words printed after "exiting due to " for each reason.

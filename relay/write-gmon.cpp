@@ -91,7 +91,7 @@ int gmon_capture(char* buffer, int count) {
             profile_file = std::fopen("gmon.out", "wb");
             if (!profile_file) {
                 std::printf("Error: unable to open gmon.out file for writing\n");
-                fatal_abort("relay/write-gmon.cpp", 111);
+                fatal_abort(diagnostic::gmon_file_not_opened);
             }
         }
         int k = std::min(remaining, avail);
