@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "cmdline/fatal.h"
 #include "cmdline/settings.h"
@@ -15,6 +16,11 @@ namespace {
 /// The running reader, if any. Once the input has ended, the ended reader's
 /// handle stays here, so no new reader is started on every later read.
 platform::thread* reader_thread = nullptr;
+
+/// How long the teardown waits for the reader to end. One blocked in a read
+/// that nothing can interrupt is left to the end of the process, which
+/// follows the teardown at once.
+constexpr std::chrono::milliseconds reader_stop_limit{1000};
 
 }  // namespace
 
@@ -40,11 +46,8 @@ COMM_CONSOLE::COMM_CONSOLE() {
         }
     }
 
-    m_share = static_cast<ConsoleInputShare*>(platform::heap_alloc_zeroed(sizeof(ConsoleInputShare)));
+    m_share = new (std::nothrow) ConsoleInputShare;
     if (m_share == nullptr) platform::exit_process(2);
-    m_share->mutex = &m_mutex;
-    m_share->input = &m_input;
-    m_share->input_ended = &m_input_ended;
 
     m_opened = true;
     if (active_console == nullptr) active_console = this;
@@ -52,14 +55,14 @@ COMM_CONSOLE::COMM_CONSOLE() {
 
 COMM_CONSOLE::~COMM_CONSOLE() {
     check_invariant(m_opened, diagnostic::console_opened_at_teardown);
-    // The reader uses the shared block, the buffer and the mutex: end it and
-    // wait for it before any of them goes away.
+    // The reader uses the shared block: it goes only once the reader has
+    // ended, else it stays with the reader to the end of the process.
+    bool reader_stopped = true;
     if (reader_thread != nullptr) {
-        platform::interrupt_stdin_read();
-        platform::join_thread(reader_thread);
+        reader_stopped = platform::stop_stdin_reader(reader_thread, reader_stop_limit);
         reader_thread = nullptr;
     }
-    platform::heap_free(m_share);
+    if (reader_stopped) delete m_share;
     m_share = nullptr;
     restore_console_mode();
     if (active_console == this) active_console = nullptr;
@@ -85,24 +88,25 @@ int COMM_CONSOLE::read(char* buffer, unsigned int max) {
         }
     }
 
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::size_t pending = m_input.size() - m_input_taken;
+    ConsoleInputShare& share = *m_share;
+    std::lock_guard<std::mutex> lock(share.mutex);
+    std::size_t pending = share.input.size() - share.taken;
     // The end of input comes after what was read before it: piped input
     // usually ends long before the target has taken all of it.
-    if (m_input_ended && pending == 0) {
+    if (share.input_ended && pending == 0) {
         std::fprintf(stderr, "%s: error: Gathering input from STDIO\n", PROGRAM_NAME);
         return -1;
     }
     std::size_t n = pending < max ? pending : max;
     if (n != 0) {
-        std::memcpy(buffer, m_input.data() + m_input_taken, n);
-        m_input_taken += n;
-        if (m_input_taken == m_input.size()) {
-            m_input.clear();
-            m_input_taken = 0;
-        } else if (m_input_taken >= 4096 && m_input_taken * 2 >= m_input.size()) {
-            m_input.erase(0, m_input_taken);
-            m_input_taken = 0;
+        std::memcpy(buffer, share.input.data() + share.taken, n);
+        share.taken += n;
+        if (share.taken == share.input.size()) {
+            share.input.clear();
+            share.taken = 0;
+        } else if (share.taken >= 4096 && share.taken * 2 >= share.input.size()) {
+            share.input.erase(0, share.taken);
+            share.taken = 0;
         }
     }
     return static_cast<int>(n);
@@ -125,12 +129,12 @@ unsigned console_reader(void* share_block) {
         platform::stdin_read result = platform::read_stdin_byte(byte);
         if (result == platform::stdin_read::failed) break;
         if (result == platform::stdin_read::byte) {
-            std::lock_guard<std::mutex> lock(*share->mutex);
-            share->input->push_back(static_cast<char>(byte));
+            std::lock_guard<std::mutex> lock(share->mutex);
+            share->input.push_back(static_cast<char>(byte));
         }
     }
-    std::lock_guard<std::mutex> lock(*share->mutex);
-    *share->input_ended = true;
+    std::lock_guard<std::mutex> lock(share->mutex);
+    share->input_ended = true;
     return 0;
 }
 

@@ -11,11 +11,16 @@
 
 namespace tolvan {
 
-/// What the reader thread reaches of its channel.
+/// What the console channel and its reader thread share, handed to the
+/// reader when it starts. A reader that cannot be stopped at the teardown
+/// keeps it to the end of the process.
 struct ConsoleInputShare {
-    std::mutex* mutex;
-    std::string* input;
-    bool* input_ended;
+    std::mutex mutex;          ///< guards everything below
+    std::string input;         ///< read from standard input, not yet handed over
+    /// Bytes at the front of `input` already handed over; dropped in bulk so
+    /// that a long backlog is not moved once per read.
+    std::size_t taken = 0;
+    bool input_ended = false;  ///< a read of standard input failed
 };
 
 class COMM_CONSOLE : public COMM {
@@ -38,13 +43,7 @@ private:
     bool m_mode_saved = false;
     bool m_opened = false;
     platform::console_mode m_saved_mode{};
-    std::mutex m_mutex;
-    std::string m_input;          ///< guarded by m_mutex
-    bool m_input_ended = false;   ///< guarded by m_mutex
     ConsoleInputShare* m_share = nullptr;
-    /// Bytes at the front of m_input already handed over; dropped in bulk so
-    /// that a long backlog is not moved once per read.
-    std::size_t m_input_taken = 0;  ///< guarded by m_mutex
 };
 
 /// The channel whose saved mode the at-exit handler restores.
@@ -53,7 +52,7 @@ extern COMM_CONSOLE* active_console;
 /// At-exit handler: restores the mode of the active console, if any.
 void restore_console_at_exit();
 
-/// The reader thread's routine.
+/// The reader thread's routine; `share` is the channel's ConsoleInputShare.
 unsigned console_reader(void* share);
 
 }  // namespace tolvan

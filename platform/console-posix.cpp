@@ -1,8 +1,9 @@
 // Console services on POSIX: termios on descriptor 0, read(2) one byte at a
-// time, write(2) on descriptor 1, detached pthreads, calloc and _exit.
+// time, write(2) on descriptor 1, a pthread woken through a pipe, and _exit.
 #include "platform/console.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,8 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/bounded-stop.h"
 
 namespace platform {
 
@@ -43,16 +46,34 @@ bool zero_read_is_end_of_input() {
     return true;
 }
 
-/// A pipe whose read end wakes a reader blocked on standard input.
+/// A descriptor of our own never takes the place of a closed standard one,
+/// where the program's console reads and writes would reach it.
+int above_standard_descriptors(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+/// A pipe whose read end wakes a reader blocked on standard input; -1 when it
+/// could not be made (the teardown then leaves a blocked reader as it is).
 int wake_pipe[2] = {-1, -1};
 std::once_flag wake_pipe_made;
 
 int wake_fd() {
     std::call_once(wake_pipe_made, [] {
-        if (pipe(wake_pipe) == 0) {
-            for (int fd : wake_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
-            fcntl(wake_pipe[0], F_SETFL, O_NONBLOCK);
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) return;
+        ends[0] = above_standard_descriptors(ends[0]);
+        ends[1] = above_standard_descriptors(ends[1]);
+        if (ends[0] < 0 || ends[1] < 0) {
+            for (int fd : ends)
+                if (fd >= 0) close(fd);
+            return;
         }
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        wake_pipe[0] = ends[0];
+        wake_pipe[1] = ends[1];
     });
     return wake_pipe[0];
 }
@@ -79,9 +100,12 @@ bool wait_for_stdin() {
 }  // namespace
 
 struct thread {
-    pthread_t id;
-    unsigned (*routine)(void*);
-    void* arg;
+    pthread_t id{};
+    unsigned (*routine)(void*) = nullptr;
+    void* arg = nullptr;
+    std::mutex mutex;
+    std::condition_variable ended_signal;
+    bool ended = false;  ///< guarded by mutex
 };
 
 namespace {
@@ -89,6 +113,9 @@ namespace {
 void* run_thread(void* handle) {
     auto* self = static_cast<thread*>(handle);
     self->routine(self->arg);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->ended = true;
+    self->ended_signal.notify_all();
     return nullptr;
 }
 
@@ -153,17 +180,11 @@ stdin_read read_stdin_byte(unsigned char& byte) {
     }
 }
 
-void* heap_alloc_zeroed(std::size_t size) {
-    return std::calloc(1, size);
-}
-
-void heap_free(void* block) {
-    std::free(block);
-}
-
 thread* start_thread(unsigned (*routine)(void*), void* arg) {
     wake_fd();  // made before the reader can block
-    auto* handle = new thread{{}, routine, arg};
+    auto* handle = new thread;
+    handle->routine = routine;
+    handle->arg = arg;
     if (pthread_create(&handle->id, nullptr, run_thread, handle) != 0) {
         delete handle;
         return nullptr;
@@ -171,19 +192,29 @@ thread* start_thread(unsigned (*routine)(void*), void* arg) {
     return handle;
 }
 
-void interrupt_stdin_read() {
-    if (wake_fd() < 0) return;
-    char token = 0;
-    [[maybe_unused]] ssize_t n = ::write(wake_pipe[1], &token, 1);
-}
-
-void join_thread(thread* handle) {
-    pthread_join(handle->id, nullptr);
-    delete handle;
+bool stop_stdin_reader(thread* reader, std::chrono::milliseconds limit) {
+    // The wake-up reaches a reader waiting in poll, not one that poll let
+    // into a read whose data another process took first.
+    auto wake = [] {
+        if (wake_fd() < 0) return;
+        char token = 0;
+        [[maybe_unused]] ssize_t n = ::write(wake_pipe[1], &token, 1);
+    };
+    auto ended_within = [reader](std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(reader->mutex);
+        return reader->ended_signal.wait_for(lock, wait, [reader] { return reader->ended; });
+    };
+    if (!ask_until_ended(wake, ended_within, limit)) {
+        pthread_detach(reader->id);  // it keeps its handle
+        return false;
+    }
+    pthread_join(reader->id, nullptr);
+    delete reader;
     // A wake-up meant for a reader that had already ended must not end the next one.
     char token;
     while (wake_fd() >= 0 && ::read(wake_pipe[0], &token, 1) > 0) {
     }
+    return true;
 }
 
 void at_exit(void (*handler)()) {

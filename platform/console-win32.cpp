@@ -1,6 +1,6 @@
 // Console services on Windows: the console input mode of the standard input
 // handle, ReadFile one byte at a time, _write on descriptor 1 (left in text
-// mode), CreateThread, the process heap and ExitProcess.
+// mode), CreateThread with CancelSynchronousIo, and ExitProcess.
 #include "platform/console.h"
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/bounded-stop.h"
 #include "platform/timer.h"
 
 namespace platform {
@@ -19,6 +20,12 @@ namespace platform {
 static_assert(sizeof(DWORD) <= sizeof(console_mode::bytes));
 
 namespace {
+
+/// Raw input: line input and echo off, every other bit as found.
+/// ENABLE_PROCESSED_INPUT in particular stays, so that Ctrl-C is still turned
+/// into SIGINT instead of an input byte.
+constexpr DWORD raw_mode_mask = ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+static_assert(raw_mode_mask == 0xFFFFFFF9u);
 
 DWORD to_dword(const console_mode& mode) {
     DWORD value = 0;
@@ -36,8 +43,8 @@ HANDLE stdin_handle() {
     return GetStdHandle(STD_INPUT_HANDLE);
 }
 
-/// Set by interrupt_stdin_read, cleared by join_thread: a reader that checks
-/// it between two reads ends instead of blocking again.
+/// Set while a reader is being stopped, cleared once it has ended: a reader
+/// that checks it between two reads ends instead of blocking again.
 std::atomic<bool> read_interrupted{false};
 
 }  // namespace
@@ -50,9 +57,6 @@ struct thread {
 };
 
 namespace {
-
-/// The thread that reads standard input: the only one start_thread starts.
-std::atomic<thread*> reader{nullptr};
 
 DWORD WINAPI run_thread(LPVOID self) {
     auto* started = static_cast<thread*>(self);
@@ -88,9 +92,7 @@ bool set_console_mode(const console_mode& mode) {
 }
 
 console_mode raw_console_mode(const console_mode& current) {
-    // Line input and echo off; ENABLE_PROCESSED_INPUT stays as found, so that
-    // Ctrl-C is still turned into SIGINT instead of an input byte.
-    return from_dword(to_dword(current) & 0xFFFFFFF9u);
+    return from_dword(to_dword(current) & raw_mode_mask);
 }
 
 int write_stdout(const void* data, unsigned int len) {
@@ -110,14 +112,6 @@ stdin_read read_stdin_byte(unsigned char& byte) {
     return stdin_read::byte;
 }
 
-void* heap_alloc_zeroed(std::size_t size) {
-    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
-}
-
-void heap_free(void* block) {
-    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
-}
-
 thread* start_thread(unsigned (*routine)(void*), void* arg) {
     auto* started = new thread;
     started->routine = routine;
@@ -127,30 +121,24 @@ thread* start_thread(unsigned (*routine)(void*), void* arg) {
         delete started;
         return nullptr;
     }
-    reader.store(started);
     return started;
 }
 
-void interrupt_stdin_read() {
+bool stop_stdin_reader(thread* stopping, std::chrono::milliseconds limit) {
     read_interrupted.store(true);
-    thread* current = reader.load();
-    if (current == nullptr) return;
     // The reader may be about to enter ReadFile rather than inside it, where
-    // a cancellation finds nothing to cancel: keep cancelling until it ends.
-    while (WaitForSingleObject(current->handle, 0) == WAIT_TIMEOUT) {
-        CancelSynchronousIo(current->handle);
-        if (WaitForSingleObject(current->handle, 20) != WAIT_TIMEOUT) break;
-    }
-}
-
-void join_thread(thread* handle) {
-    WaitForSingleObject(handle->handle, INFINITE);
-    CloseHandle(handle->handle);
-    thread* expected = handle;
-    reader.compare_exchange_strong(expected, nullptr);
-    delete handle;
-    // A wake-up meant for a reader that has ended must not end the next one.
+    // a cancellation finds nothing to cancel, and some handles cannot be
+    // cancelled at all: cancel again and again, up to the limit.
+    auto cancel = [stopping] { CancelSynchronousIo(stopping->handle); };
+    auto ended_within = [stopping](std::chrono::milliseconds wait) {
+        return WaitForSingleObject(stopping->handle, static_cast<DWORD>(wait.count())) != WAIT_TIMEOUT;
+    };
+    if (!ask_until_ended(cancel, ended_within, limit)) return false;  // it keeps its handle
+    CloseHandle(stopping->handle);
+    delete stopping;
+    // A stop meant for a reader that has ended must not end the next one.
     read_interrupted.store(false);
+    return true;
 }
 
 void at_exit(void (*handler)()) {

@@ -1,8 +1,9 @@
 // Host console services for the console channel: terminal test, input mode,
 // one-byte reads of standard input, raw writes to standard output, a reader
-// thread, a zero-filled block from the process heap and immediate exit.
+// thread that the teardown stops within a limit, and immediate exit.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -46,22 +47,18 @@ enum class stdin_read {
 /// zero-byte success pauses briefly before it returns `nothing`.
 stdin_read read_stdin_byte(unsigned char& byte);
 
-/// A zero-filled block from the process heap, or null.
-void* heap_alloc_zeroed(std::size_t size);
-void heap_free(void* block);
-
 /// A running thread.
 struct thread;
 
 /// Starts a thread running `routine(arg)` at once; null when it cannot.
 thread* start_thread(unsigned (*routine)(void* arg), void* arg);
 
-/// Makes the one pending or next read_stdin_byte return `failed`, so that a
-/// reader blocked on standard input can be ended and waited for.
-void interrupt_stdin_read();
-
-/// Waits for a thread to end and releases it.
-void join_thread(thread* handle);
+/// Ends a thread that reads standard input with read_stdin_byte (its pending
+/// or next read returns `failed`) and waits for it, for at most `limit`.
+/// True when it has ended; it is then released. False when it could not be
+/// stopped in time (a read that nothing interrupts): it is left running, with
+/// everything it uses, to the end of the process.
+bool stop_stdin_reader(thread* reader, std::chrono::milliseconds limit);
 
 /// Registers a handler for the C library's orderly exit.
 void at_exit(void (*handler)());

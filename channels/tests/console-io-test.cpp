@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -183,6 +184,32 @@ TEST_F(ConsoleChannel, TeardownEndsAReaderBlockedOnInput) {
     COMM_CONSOLE next;
     ASSERT_EQ(write(m_pipe[1], "z", 1), 1);
     EXPECT_EQ(read_until(next, 1), "z");
+}
+
+TEST_F(ConsoleChannel, TeardownLeavesAReaderThatCannotBeWokenAndReturns) {
+    // Without a descriptor to spare, the pipe that wakes the reader cannot be
+    // made: nothing can interrupt its wait for input, so the teardown must
+    // give up on it instead of waiting for ever. A fresh process, so that no
+    // earlier test has made the pipe already.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(20);  // a teardown that waits for ever ends here
+            StdinReplaced stdin_from(m_pipe[0]);
+            int lowest_free = dup(0);
+            close(lowest_free);
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(lowest_free) + 1;
+            setrlimit(RLIMIT_NOFILE, &limit);
+            auto* channel = new COMM_CONSOLE();
+            char buffer[64];
+            channel->read(buffer, sizeof buffer);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            delete channel;
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 /// A pseudo-terminal standing in for an interactive console.
