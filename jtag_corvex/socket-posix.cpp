@@ -15,6 +15,16 @@
 
 namespace jcvx {
 
+/// The library's socket never takes the place of a closed standard
+/// descriptor: the program's own output would then go into the connection.
+static int above_standard_descriptors(int fd) {
+    if (fd < 0 || fd > 2)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
 static bool wait_for(int fd, short events, int timeout_ms) {
     pollfd entry{fd, events, 0};
     for (;;) {
@@ -41,7 +51,8 @@ socket_handle connect_to(const std::string& host, std::uint16_t port, int timeou
     int connected = -1;
     error = "cannot connect to " + host + ":" + service;
     for (addrinfo* entry = found; entry != nullptr && connected < 0; entry = entry->ai_next) {
-        const int fd = ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
+        const int fd = above_standard_descriptors(
+            ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol));
         if (fd < 0)
             continue;
         const int flags = ::fcntl(fd, F_GETFL);

@@ -3,6 +3,10 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <asio/io_context.hpp>
@@ -22,9 +26,26 @@ int error_exit(const std::string& message) {
     return 1;
 }
 
+/// A standard descriptor the server was started without is opened on the
+/// null device, so that none of its own sockets and pipes takes its place:
+/// what it or an exec target prints there would go into a client's stream.
+void reserve_standard_descriptors() {
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1)
+            continue;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null > 2)
+            ::close(null);
+    }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    reserve_standard_descriptors();
+
     // 1. Options.
     CLI::App app{"jtag-server: the local JTAG server, with simulated cables, boards and targets"};
     std::string board_file;

@@ -39,6 +39,7 @@ std::string without_carriage_returns(const std::string& text) {
     for (const auto& arg : how.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     signal(SIGPIPE, SIG_DFL);
+    for (int fd : how.closed) close(fd);
     execv(argv[0], argv.data());
     _exit(127);
 }
@@ -272,7 +273,7 @@ bool temp_dir::exists(const std::string& name) const {
 }
 
 std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status) {
-    launch how{argv, env, "", false, false};
+    launch how{.argv = argv, .env = env, .terminal = false};
     child_process child(how);
     child.close_input();
     auto code = child.exit_code(60s);

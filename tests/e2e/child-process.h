@@ -14,14 +14,16 @@ namespace e2e {
 using namespace std::chrono_literals;
 
 struct launch {
-    std::vector<std::string> argv;
-    std::vector<std::string> env;  ///< NAME=VALUE added to the test's environment
-    std::string cwd;               ///< empty: the test's own
+    std::vector<std::string> argv = {};
+    std::vector<std::string> env = {};  ///< NAME=VALUE added to the test's environment
+    std::string cwd = {};               ///< empty: the test's own
     bool terminal = true;          ///< stdin and stdout on a pseudo-terminal; else pipes
     bool stderr_apart = false;     ///< standard error to a pipe of its own
     /// With `terminal`: standard output (and standard error, unless apart) to
     /// a pipe, byte for byte, while standard input stays on the terminal.
     bool stdout_apart = false;
+    /// Standard descriptors (0, 1, 2) the program starts without.
+    std::vector<int> closed = {};
 };
 
 class child_process {

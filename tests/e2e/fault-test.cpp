@@ -107,5 +107,31 @@ TEST(ServerFault, PersistentTerminalRidesOutAServerRestart) {
     EXPECT_EQ(terminal->exit_code(), 0);
 }
 
+TEST(ClosedDescriptor, StartedWithoutAStandardDescriptorTheRunGoesOnToItsEnd) {
+    // Nothing of the library's takes the free descriptor: the terminal's
+    // messages (a cable warning on 2, the connection message on 1) and its
+    // console reads (on 0) never meet the connection to the server.
+    for (int closed : {0, 1, 2}) {
+        SCOPED_TRACE(closed);
+        temp_dir scratch;
+        sim_server server(exec_board("printf 'hello\\n'; exec cat > " + scratch.file("received"), 1));
+        launch how;
+        how.terminal = false;
+        how.stderr_apart = true;
+        how.closed = {closed};
+        auto started = std::chrono::steady_clock::now();
+        auto terminal = server.terminal({"-o", "3"}, how);
+        EXPECT_EQ(terminal->exit_code(), 0);
+        EXPECT_GE(std::chrono::steady_clock::now() - started, 2s) << escaped(terminal->output());
+        if (closed != 1) {
+            EXPECT_NE(terminal->output().find("hello\n\n\ntolvan-terminal: exiting due to user timeout\n"),
+                      std::string::npos)
+                << escaped(terminal->output());
+        }
+        EXPECT_EQ(scratch.read("received"), "");
+        EXPECT_EQ(server.log().find("dropping client"), std::string::npos) << server.log();
+    }
+}
+
 }  // namespace
 }  // namespace e2e

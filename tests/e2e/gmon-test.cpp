@@ -12,7 +12,7 @@ namespace {
 TEST(ProfileCapture, RealProfileArrivesIntactAndReadsLikeTheOriginal) {
     temp_dir profiled;
     int status = -1;
-    launch how{{TT_GMON_SAMPLE_PATH}, {}, profiled.path(), false, false};
+    launch how{.argv = {TT_GMON_SAMPLE_PATH}, .cwd = profiled.path(), .terminal = false};
     {
         child_process sample(how);
         sample.close_input();

@@ -26,12 +26,11 @@ sim_server::~sim_server() {
 }
 
 void sim_server::start() {
-    launch how{{server_program(), "--board", m_dir.file("board.toml"), "--listen",
-                "127.0.0.1:" + std::to_string(m_port)},
-               {},
-               m_dir.path(),
-               false,
-               true};
+    launch how{.argv = {server_program(), "--board", m_dir.file("board.toml"), "--listen",
+                        "127.0.0.1:" + std::to_string(m_port)},
+                .cwd = m_dir.path(),
+                .terminal = false,
+                .stderr_apart = true};
     m_process = std::make_unique<child_process>(how);
     const std::string prefix = "jtag-server: listening on 127.0.0.1:";
     if (!m_process->expect(prefix, 20s) || !m_process->expect("\n", 5s)) {

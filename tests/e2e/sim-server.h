@@ -32,6 +32,9 @@ public:
     /// Starts it again on the same port with the same board.
     void restart();
 
+    /// What the server printed on standard error so far.
+    std::string log() { return m_process ? m_process->errors() : std::string(); }
+
     /// Runs chainprobe against this server; its standard output.
     std::string chainprobe(const std::vector<std::string>& args, int* status = nullptr) const;
 

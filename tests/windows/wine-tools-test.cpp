@@ -24,7 +24,9 @@ std::string without_carriage_returns(std::string text) {
 }
 
 TEST(WineServer, DemoBoardServesTheWindowsTerminal) {
-    launch how{{TT_WINE_RUN, windows_program("jtag-server.exe"), "--listen", "127.0.0.1:0"}, {}, "", false, true};
+    launch how{.argv = {TT_WINE_RUN, windows_program("jtag-server.exe"), "--listen", "127.0.0.1:0"},
+                .terminal = false,
+                .stderr_apart = true};
     child_process server(how);
     const std::string prefix = "jtag-server: listening on 127.0.0.1:";
     ASSERT_TRUE(server.expect(prefix, 60s)) << escaped(server.output()) << escaped(server.errors());
