@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "jtag_corvex/socket.h"
+#include "wire/frame-reader.h"
 #include "wire/secret.h"
 
 namespace {
 
 constexpr int k_timeout_ms = 10000;
 
+/// Sends one request and waits for its reply, which `reply` shows inside `incoming`.
 ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
                      const std::vector<std::uint8_t>& payload, wire::FrameType reply_type,
-                     std::vector<std::uint8_t>& reply_bytes, wire::FrameView& reply) {
+                     wire::FrameReader& incoming, wire::FrameView& reply) {
     ProbeResult result;
     const jcvx::socket_handle socket = jcvx::connect_to(server.host, server.port, k_timeout_ms, result.error);
     if (socket == jcvx::k_no_socket) {
@@ -39,11 +41,8 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
         return result;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(k_timeout_ms);
-    std::size_t size = 0;
-    reply_bytes.resize(64 * 1024);
     for (;;) {
-        std::size_t consumed = 0;
-        const auto status = wire::parse_frame(reply_bytes.data(), size, reply, consumed, result.error);
+        const auto status = incoming.next(reply, result.error);
         if (status == wire::ParseStatus::complete && reply.type == reply_type)
             break;
         std::string refusal;
@@ -65,16 +64,14 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
             result.error = "the server did not answer";
             break;
         }
-        if (size == reply_bytes.size())
-            reply_bytes.resize(reply_bytes.size() * 2);
-        const long got = jcvx::receive_some(socket, reply_bytes.data() + size, reply_bytes.size() - size,
-                                            static_cast<int>(left.count()));
+        std::uint8_t* space = incoming.space();
+        const long got = jcvx::receive_some(socket, space, incoming.space_size(), static_cast<int>(left.count()));
         if (got == jcvx::k_closed) {
             result.failure = ProbeFailure::protocol;
             result.error = "the server closed the connection (is it of another protocol version?)";
             break;
         }
-        size += static_cast<std::size_t>(got);
+        incoming.received(static_cast<std::size_t>(got));
     }
     jcvx::close_socket(socket);
     return result;
@@ -91,9 +88,9 @@ std::string support_text(std::int32_t support) {
 }  // namespace
 
 ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& reply) {
-    std::vector<std::uint8_t> bytes;
+    wire::FrameReader incoming(64 * 1024);
     wire::FrameView frame;
-    ProbeResult result = exchange(server, wire::FrameType::list, {}, wire::FrameType::list_reply, bytes, frame);
+    ProbeResult result = exchange(server, wire::FrameType::list, {}, wire::FrameType::list_reply, incoming, frame);
     if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
         result.failure = ProbeFailure::protocol;
         result.error = "malformed list reply";
@@ -103,10 +100,10 @@ ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& rep
 
 ProbeResult request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
                             wire::ControlReply& reply) {
-    std::vector<std::uint8_t> bytes;
+    wire::FrameReader incoming(64 * 1024);
     wire::FrameView frame;
     ProbeResult result =
-        exchange(server, wire::FrameType::control, encode(request), wire::FrameType::control_reply, bytes, frame);
+        exchange(server, wire::FrameType::control, encode(request), wire::FrameType::control_reply, incoming, frame);
     if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
         result.failure = ProbeFailure::protocol;
         result.error = "malformed control reply";

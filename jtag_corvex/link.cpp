@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::size_t k_receive_block = 256 * 1024;
 constexpr int k_connect_timeout_ms = 5000;
 constexpr int k_answer_timeout_ms = 10000;
 
@@ -30,7 +29,6 @@ wire::OpenCode JTAGCORVEX::open(const std::string& host, std::uint16_t port, con
     m_socket = jcvx::connect_to(host, port, k_connect_timeout_ms, error);
     if (m_socket == jcvx::k_no_socket)
         return wire::OpenCode::no_server;
-    m_incoming.resize(k_receive_block);
     const auto payload = wire::encode(request);
     if (!secret.empty()) {
         const auto presented = wire::encode_text(secret);
@@ -136,25 +134,20 @@ int JTAGCORVEX::wait_open() {
 void JTAGCORVEX::receive(int timeout_ms) {
     if (m_lost)
         return;
-    if (m_incoming_end == m_incoming.size())
-        m_incoming.resize(m_incoming.size() * 2);  // a frame larger than one block
-    const long got = jcvx::receive_some(m_socket, m_incoming.data() + m_incoming_end,
-                                        m_incoming.size() - m_incoming_end, timeout_ms);
+    std::uint8_t* space = m_incoming.space();
+    const long got = jcvx::receive_some(m_socket, space, m_incoming.space_size(), timeout_ms);
     if (got == jcvx::k_closed) {
         lose();
         return;
     }
-    m_incoming_end += static_cast<std::size_t>(got);
+    m_incoming.received(static_cast<std::size_t>(got));
     if (m_data_pos == m_data.size()) {
         m_data.clear();
         m_data_pos = 0;
     }
-    std::size_t pos = 0;
     while (!m_lost) {
         wire::FrameView frame;
-        std::size_t consumed = 0;
-        const auto status = wire::parse_frame(m_incoming.data() + pos, m_incoming_end - pos, frame,
-                                              consumed, m_protocol_error);
+        const auto status = m_incoming.next(frame, m_protocol_error);
         if (status == wire::ParseStatus::need_more)
             break;
         if (status == wire::ParseStatus::bad) {
@@ -162,12 +155,8 @@ void JTAGCORVEX::receive(int timeout_ms) {
             return;
         }
         handle(frame);
-        pos += consumed;
     }
-    if (pos > 0) {
-        std::memmove(m_incoming.data(), m_incoming.data() + pos, m_incoming_end - pos);
-        m_incoming_end -= pos;
-    }
+    m_incoming.compact();
 }
 
 void JTAGCORVEX::handle(const wire::FrameView& frame) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jtag_corvex/socket.h"
+#include "wire/frame-reader.h"
 #include "wire/messages.h"
 #include "wire/open-codes.h"
 
@@ -39,8 +40,7 @@ private:
     bool send_frame(wire::FrameType type, const std::uint8_t* payload, std::size_t size);
 
     jcvx::socket_handle m_socket = jcvx::k_no_socket;
-    std::vector<std::uint8_t> m_incoming;  ///< raw bytes holding at most one partial frame
-    std::size_t m_incoming_end = 0;
+    wire::FrameReader m_incoming{256 * 1024};  ///< frames from the server, received in large blocks
     std::vector<std::uint8_t> m_data;      ///< target bytes not yet read
     std::size_t m_data_pos = 0;
     std::uint32_t m_credit = 0;            ///< bytes the UART's receive FIFO can take

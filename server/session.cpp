@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include <asio/write.hpp>
 
@@ -17,7 +16,7 @@ constexpr std::size_t k_read_block = 64 * 1024;
 }
 
 SESSION::SESSION(SERVER& server, asio::ip::tcp::socket socket)
-    : m_server(server), m_socket(std::move(socket)), m_input(k_read_block), m_timer(m_socket.get_executor()) {}
+    : m_server(server), m_socket(std::move(socket)), m_incoming(k_read_block), m_timer(m_socket.get_executor()) {}
 
 void SESSION::start() {
     std::error_code ignored;
@@ -72,43 +71,35 @@ void SESSION::fail(const std::string& problem) {
 }
 
 void SESSION::read_more() {
-    if (m_input_end == m_input.size())
-        m_input.resize(m_input.size() * 2);  // only while a large frame is incomplete
     auto self = shared_from_this();
+    std::uint8_t* space = m_incoming.space();
     m_socket.async_read_some(
-        asio::buffer(m_input.data() + m_input_end, m_input.size() - m_input_end),
-        [this, self](const std::error_code& error, std::size_t size) {
+        asio::buffer(space, m_incoming.space_size()), [this, self](const std::error_code& error, std::size_t size) {
             if (m_closed || m_refusing)
                 return;
             if (error) {
                 close();
                 return;
             }
-            m_input_end += size;
-            std::size_t pos = 0;
+            m_incoming.received(size);
             for (;;) {
                 wire::FrameView frame;
-                std::size_t consumed = 0;
                 std::string problem;
-                const auto status = wire::parse_frame(m_input.data() + pos, m_input_end - pos, frame, consumed, problem);
+                const auto status = m_incoming.next(frame, problem);
                 if (status == wire::ParseStatus::need_more)
                     break;
                 if (status == wire::ParseStatus::bad) {
                     // A web page that reaches this port through a browser gets
                     // nothing but a closed connection.
-                    if (!m_greeted && pos == 0 && wire::looks_like_http(m_input.data(), m_input_end))
+                    if (!m_greeted && wire::looks_like_http(m_incoming.pending(), m_incoming.pending_size()))
                         problem = "an HTTP request (this port speaks only the JTAG server protocol)";
                     fail(problem);
                     return;
                 }
                 if (!handle(frame) || m_closed)
                     return;
-                pos += consumed;
             }
-            std::memmove(m_input.data(), m_input.data() + pos, m_input_end - pos);
-            m_input_end -= pos;
-            if (m_input.size() > k_read_block && m_input_end <= k_read_block)
-                m_input.resize(k_read_block);
+            m_incoming.compact();
             // Replies pile up for a client that asks and does not read: stop
             // taking its requests until they have gone out.
             if (queued() > k_max_queued) {
@@ -216,12 +207,10 @@ void SESSION::host_deliver(const std::uint8_t* data, std::size_t size) {
             m_open_data = m_output.size();
             wire::append_header(m_output, wire::FrameType::data, 0);
         }
-        std::uint8_t* header = m_output.data() + m_open_data;
-        std::uint32_t length = header[4] | header[5] << 8 | header[6] << 16 | static_cast<std::uint32_t>(header[7]) << 24;
+        std::uint32_t length = wire::payload_length(m_output.data() + m_open_data);
         const std::size_t count = std::min<std::size_t>(size, wire::k_max_data_payload - length);
         length += static_cast<std::uint32_t>(count);
-        for (int i = 0; i < 4; ++i)
-            header[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+        wire::set_payload_length(m_output.data() + m_open_data, length);
         m_output.insert(m_output.end(), data, data + count);
         data += count;
         size -= count;

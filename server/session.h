@@ -12,7 +12,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "server/uart.h"
-#include "wire/frame.h"
+#include "wire/frame-reader.h"
 
 class SERVER;
 
@@ -63,8 +63,7 @@ private:
 
     SERVER& m_server;
     asio::ip::tcp::socket m_socket;
-    std::vector<std::uint8_t> m_input;
-    std::size_t m_input_end = 0;
+    wire::FrameReader m_incoming;
     std::vector<std::uint8_t> m_output;   ///< frames waiting for the socket
     std::vector<std::uint8_t> m_writing;  ///< frames being written
     bool m_write_busy = false;

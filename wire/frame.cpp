@@ -50,10 +50,7 @@ ParseStatus parse_frame(const std::uint8_t* data, std::size_t size, FrameView& f
     }
     if (size < k_header_size)
         return ParseStatus::need_more;
-    const std::uint32_t length = static_cast<std::uint32_t>(data[4]) |
-                                 static_cast<std::uint32_t>(data[5]) << 8 |
-                                 static_cast<std::uint32_t>(data[6]) << 16 |
-                                 static_cast<std::uint32_t>(data[7]) << 24;
+    const std::uint32_t length = payload_length(data);
     const auto type = static_cast<FrameType>(data[3]);
     if (length > k_max_payload) {
         error = "frame payload of " + std::to_string(length) + " bytes exceeds the limit";
@@ -72,15 +69,21 @@ ParseStatus parse_frame(const std::uint8_t* data, std::size_t size, FrameView& f
     return ParseStatus::complete;
 }
 
+std::uint32_t payload_length(const std::uint8_t* header) {
+    return static_cast<std::uint32_t>(header[4]) | static_cast<std::uint32_t>(header[5]) << 8 |
+           static_cast<std::uint32_t>(header[6]) << 16 | static_cast<std::uint32_t>(header[7]) << 24;
+}
+
+void set_payload_length(std::uint8_t* header, std::uint32_t size) {
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+}
+
 void append_header(std::vector<std::uint8_t>& out, FrameType type, std::uint32_t size) {
-    out.push_back(k_magic_0);
-    out.push_back(k_magic_1);
-    out.push_back(k_protocol_version);
-    out.push_back(static_cast<std::uint8_t>(type));
-    out.push_back(static_cast<std::uint8_t>(size));
-    out.push_back(static_cast<std::uint8_t>(size >> 8));
-    out.push_back(static_cast<std::uint8_t>(size >> 16));
-    out.push_back(static_cast<std::uint8_t>(size >> 24));
+    const std::uint8_t header[k_header_size] = {k_magic_0, k_magic_1, k_protocol_version,
+                                                static_cast<std::uint8_t>(type), 0, 0, 0, 0};
+    out.insert(out.end(), header, header + k_header_size);
+    set_payload_length(out.data() + out.size() - k_header_size, size);
 }
 
 void append_frame(std::vector<std::uint8_t>& out, FrameType type, const std::uint8_t* payload,

@@ -51,6 +51,11 @@ enum class ParseStatus { complete, need_more, bad };
 ParseStatus parse_frame(const std::uint8_t* data, std::size_t size, FrameView& frame,
                         std::size_t& consumed, std::string& error);
 
+/// The payload length in a frame's header, and a change of it (a frame that
+/// grows as bytes are added to it).
+std::uint32_t payload_length(const std::uint8_t* header);
+void set_payload_length(std::uint8_t* header, std::uint32_t size);
+
 /// Appends a header for a payload of `size` bytes.
 void append_header(std::vector<std::uint8_t>& out, FrameType type, std::uint32_t size);
 

@@ -1,5 +1,6 @@
 // Frame parser tests: byte strings in, frames or verdicts out.
 #include "wire/frame.h"
+#include "wire/frame-reader.h"
 
 #include <gtest/gtest.h>
 
@@ -134,4 +135,67 @@ TEST(FrameParser, ParsesBackToBackFrames) {
               ParseStatus::complete);
     EXPECT_EQ(frame.size, 2u);
     EXPECT_EQ(frame.payload[1], 2);
+}
+
+namespace {
+
+/// Every frame the reader hands out, as type and payload, until it needs more.
+std::vector<std::pair<FrameType, std::string>> take_frames(FrameReader& reader) {
+    std::vector<std::pair<FrameType, std::string>> frames;
+    FrameView frame;
+    std::string error;
+    while (reader.next(frame, error) == ParseStatus::complete)
+        frames.emplace_back(frame.type, std::string(reinterpret_cast<const char*>(frame.payload), frame.size));
+    reader.compact();
+    return frames;
+}
+
+}  // namespace
+
+TEST(FrameReader, FramesSplitAnywhereComeOutWholeAndInOrder) {
+    std::vector<std::uint8_t> stream;
+    const std::string big(3000, 'b');  // larger than the reader's block
+    append_frame(stream, FrameType::data, reinterpret_cast<const std::uint8_t*>("abc"), 3);
+    append_frame(stream, FrameType::list, nullptr, 0);
+    append_frame(stream, FrameType::data, reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+    append_frame(stream, FrameType::ack, reinterpret_cast<const std::uint8_t*>("\x01\0\0\0"), 4);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1000}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        FrameReader reader(256);
+        std::vector<std::pair<FrameType, std::string>> frames;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            reader.append(stream.data() + at, std::min(piece, stream.size() - at));
+            for (auto& frame : take_frames(reader)) frames.push_back(frame);
+        }
+        ASSERT_EQ(frames.size(), 4u);
+        EXPECT_EQ(frames[0], std::make_pair(FrameType::data, std::string("abc")));
+        EXPECT_EQ(frames[1], std::make_pair(FrameType::list, std::string()));
+        EXPECT_EQ(frames[2], std::make_pair(FrameType::data, big));
+        EXPECT_EQ(frames[3].first, FrameType::ack);
+        EXPECT_EQ(reader.pending_size(), 0u);
+        EXPECT_EQ(reader.space_size(), 256u);  // back to its block once the large frame is gone
+    }
+}
+
+TEST(FrameReader, BrokenStreamStopsAtTheBadFrame) {
+    FrameReader reader(64);
+    std::vector<std::uint8_t> stream;
+    append_frame(stream, FrameType::list, nullptr, 0);
+    const std::string garbage = "GET / HTTP/1.1\r\n";
+    stream.insert(stream.end(), garbage.begin(), garbage.end());
+    reader.append(stream.data(), stream.size());
+    FrameView frame;
+    std::string error;
+    ASSERT_EQ(reader.next(frame, error), ParseStatus::complete);
+    EXPECT_EQ(reader.next(frame, error), ParseStatus::bad);
+    EXPECT_EQ(error, "bad frame magic");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader.pending()), reader.pending_size()), garbage);
+}
+
+TEST(FrameHeader, LengthCanBeChangedInPlace) {
+    std::vector<std::uint8_t> bytes = header(static_cast<std::uint8_t>(FrameType::data), 1);
+    set_payload_length(bytes.data(), 0x01020304u);
+    EXPECT_EQ(payload_length(bytes.data()), 0x01020304u);
+    EXPECT_EQ(bytes[4], 0x04);  // least significant first
+    EXPECT_EQ(bytes[7], 0x01);
 }
