@@ -8,7 +8,11 @@
 
 #include "chainprobe/probe-client.h"
 #include "jtag_corvex.h"
-#include "test-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/free-port.h"
+#include "tests/support/jtag-server-process.h"
+
+using namespace test_support;
 
 TEST(ChainListing, ShowsStatesTargetsAndHolders) {
     wire::ListReply chain;
@@ -55,51 +59,32 @@ TEST(ChainListing, ShowsStatesTargetsAndHolders) {
 }
 
 TEST(ChainprobeProgram, UnreachableServerExplainsHowToStartIt) {
-    const std::string command = std::string(CHAINPROBE_PATH) + " --server " + refused_address() + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[512];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    int status = -1;
+    const std::string output = run_command({chainprobe_program(), "--server", refused_address()}, {}, &status);
+    EXPECT_EQ(status, 1);
     EXPECT_NE(output.find("cannot reach the local JTAG server"), std::string::npos) << output;
     EXPECT_NE(output.find("jtag-server"), std::string::npos) << output;
 }
 
 TEST(ChainprobeProgram, ListsHolderAndControlsCables) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "SimCable [sim-0]"
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-[[cable]]
-name = "SimCable [sim-1]"
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(loopback_board() + cable_table("SimCable [sim-1]"));
     JTAGCORVEX* link = jtagcorvex_open("sim-0", -1, -1, "probe-test");
     ASSERT_NE(link, nullptr);
     std::string listing;
-    ASSERT_EQ(server.chainprobe("", &listing), 0);
+    ASSERT_EQ(server.chainprobe({}, &listing), 0);
     EXPECT_NE(listing.find("instance 0: loopback"), std::string::npos) << listing;
     EXPECT_NE(listing.find("held by probe-test (pid " + std::to_string(::getpid()) + ")"), std::string::npos)
         << listing;
 
     std::string output;
-    EXPECT_EQ(server.chainprobe("unplug SimCable", &output), 1);  // matches both cables
+    EXPECT_EQ(server.chainprobe({"unplug", "SimCable"}, &output), 1);  // matches both cables
     EXPECT_NE(output.find("matches several cables"), std::string::npos) << output;
-    output.clear();
-    EXPECT_EQ(server.chainprobe("power sim-0 sideways", &output), 1);
-    output.clear();
-    EXPECT_EQ(server.chainprobe("detach sim-0 2 0", &output), 1);
+    EXPECT_EQ(server.chainprobe({"power", "sim-0", "sideways"}, &output), 1);
+    EXPECT_EQ(server.chainprobe({"detach", "sim-0", "2", "0"}, &output), 1);
     EXPECT_NE(output.find("no device 2"), std::string::npos) << output;
-    EXPECT_EQ(server.chainprobe("power sim-1 off"), 0);
-    EXPECT_EQ(server.chainprobe("unplug sim-0"), 0);
-    listing.clear();
-    ASSERT_EQ(server.chainprobe("", &listing), 0);
+    EXPECT_EQ(server.chainprobe({"power", "sim-1", "off"}), 0);
+    EXPECT_EQ(server.chainprobe({"unplug", "sim-0"}), 0);
+    ASSERT_EQ(server.chainprobe({}, &listing), 0);
     EXPECT_NE(listing.find("cable UNPLUGGED"), std::string::npos) << listing;
     EXPECT_NE(listing.find("board OFF"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("held by"), std::string::npos) << listing;  // the fault freed the UART

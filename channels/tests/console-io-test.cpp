@@ -15,9 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "cmdline/settings.h"
+#include "tests/support/child-process.h"
+#include "tests/support/temp-dir.h"
 
 namespace tolvan {
 namespace {
+
+using test_support::same_mode;
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
@@ -154,11 +158,11 @@ TEST_F(ConsoleChannel, EndOfInputComesAfterEverythingGatheredAndIsReportedOnEver
 }
 
 TEST_F(ConsoleChannel, RegularFileAtItsEndKeepsWaitingForMore) {
-    char path[] = "/tmp/console-io-test-XXXXXX";
-    int fd = mkstemp(path);
+    test_support::temp_dir folder;
+    folder.write("input", "ab");
+    int fd = open(folder.file("input").c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "ab", 2), 2);
-    int reader = open(path, O_RDONLY);
+    int reader = open(folder.file("input").c_str(), O_RDONLY);
     StdinReplaced stdin_from(reader);
     {
         COMM_CONSOLE channel;
@@ -171,7 +175,6 @@ TEST_F(ConsoleChannel, RegularFileAtItsEndKeepsWaitingForMore) {
     }
     close(reader);
     close(fd);
-    unlink(path);
 }
 
 TEST_F(ConsoleChannel, TeardownEndsAReaderBlockedOnInput) {
@@ -232,11 +235,6 @@ protected:
     int m_master = -1, m_slave = -1;
     termios m_before{};
 };
-
-bool same_mode(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
 
 TEST_F(InteractiveConsole, RawWhileTheChannelLivesAndRestoredExactlyAfter) {
     settings.dump_flags['i'] = 1;

@@ -13,51 +13,39 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "test-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/free-port.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/library-client.h"
 
 namespace {
 
+using namespace test_support;
 using clock_type = std::chrono::steady_clock;
 constexpr auto k_guard = std::chrono::seconds(30);
 
-const char* const one_loopback = R"(
-[[cable]]
-name = "SimCable [sim-0]"
-support = 1
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-)";
+const std::string one_loopback = loopback_board("support = 1\n");
 
 /// Opens and returns the failure code (0 when the open succeeded; the link is closed).
 int open_code(const char* cable, int device, int instance, std::string* text = nullptr) {
-    JTAGCORVEX* link = jtagcorvex_open(cable, device, instance, "library-test");
-    if (link != nullptr) {
-        jtagcorvex_close(link);
-        return 0;
-    }
-    const char* info = nullptr;
-    const int code = jtagcorvex_get_error(&info);
-    EXPECT_NE(info, nullptr);
-    if (text != nullptr && info != nullptr)
-        *text = info;
-    return code;
+    open_result opened = open_uart(cable, device, instance);
+    if (opened.link != nullptr)
+        jtagcorvex_close(opened.link);
+    else
+        EXPECT_TRUE(opened.text_given);
+    if (text != nullptr)
+        *text = opened.text;
+    return opened.code;
 }
 
-/// Reads until `size` bytes have arrived, the link fails, or the guard expires.
-std::string read_exactly(JTAGCORVEX* link, std::size_t size, unsigned chunk = 64) {
-    std::string got;
+/// The outcome of an open once the UART's holder is gone: the server hears
+/// of a closed or killed client asynchronously.
+int open_code_once_free() {
     const auto deadline = clock_type::now() + k_guard;
-    std::vector<char> buffer(chunk);
-    while (got.size() < size && clock_type::now() < deadline) {
-        const int n = jtagcorvex_read(link, buffer.data(), static_cast<unsigned>(std::min<std::size_t>(chunk, size - got.size())));
-        if (n < 0)
-            break;
-        if (n == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        got.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-    return got;
+    int code = JCVX_UART_IN_USE;
+    while (code == JCVX_UART_IN_USE && clock_type::now() < deadline)
+        code = open_code(nullptr, -1, -1);
+    return code;
 }
 
 /// The first non-empty read, or the negative result (guarded).
@@ -74,28 +62,15 @@ int read_something(JTAGCORVEX* link, char* buffer, unsigned size) {
 }  // namespace
 
 TEST(LibraryOpen, NoServerGivesMinusOnePromptly) {
-    ::setenv("JTAG_CORVEX_SERVER", refused_address().c_str(), 1);
+    ::setenv("JTAG_CORVEX_SERVER", test_support::refused_address().c_str(), 1);
     std::string text;
     EXPECT_EQ(open_code(nullptr, -1, -1, &text), JCVX_NO_SERVER);
     EXPECT_FALSE(text.empty());
 }
 
 TEST(LibraryOpen, CableChoiceCodes) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "SimCable [sim-0]"
-[[cable.device]]
-[[cable.device.uart]]
-[[cable]]
-name = "SimCable [sim-1]"
-[[cable.device]]
-[[cable.device.uart]]
-[[cable]]
-name = "SimCable [sim-1] spare"
-[[cable.device]]
-[[cable.device.uart]]
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_uart_board("") + one_uart_board("", "", "SimCable [sim-1]") +
+                       one_uart_board("", "", "SimCable [sim-1] spare"));
     EXPECT_EQ(open_code(nullptr, -1, -1), JCVX_AMBIGUOUS_CABLE);
     EXPECT_EQ(open_code("", -1, -1), JCVX_AMBIGUOUS_CABLE);
     EXPECT_EQ(open_code("SimCable", -1, -1), JCVX_AMBIGUOUS_CABLE);
@@ -107,33 +82,14 @@ name = "SimCable [sim-1] spare"
 }
 
 TEST(LibraryOpen, NoCablesAtAll) {
-    TEST_SERVER server("# nothing plugged in\n");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server("# nothing plugged in\n");
     EXPECT_EQ(open_code(nullptr, -1, -1), JCVX_NO_CABLE);
 }
 
 TEST(LibraryOpen, CableAndBoardStates) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "unplugged"
-plugged = false
-[[cable.device]]
-[[cable.device.uart]]
-[[cable]]
-name = "off"
-powered = false
-[[cable.device]]
-[[cable.device.uart]]
-[[cable]]
-name = "bare"
-board = false
-[[cable]]
-name = "old"
-[[cable.device]]
-[[cable.device.uart]]
-compatible = false
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_uart_board("", "plugged = false\n", "unplugged") +
+                       one_uart_board("", "powered = false\n", "off") + cable_table("bare", "board = false\n") +
+                       one_uart_board("compatible = false\n", "", "old"));
     EXPECT_EQ(open_code("unplugged", -1, -1), JCVX_CABLE_UNPLUGGED);
     EXPECT_EQ(open_code("off", -1, -1), JCVX_BOARD_OFF);
     EXPECT_EQ(open_code("bare", -1, -1), JCVX_BOARD_OFF);
@@ -141,17 +97,9 @@ compatible = false
 }
 
 TEST(LibraryOpen, UartChoiceCodes) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "chain"
-[[cable.device]]
-[[cable.device.uart]]
-[[cable.device.uart]]
-[[cable.device]]
-[[cable.device]]
-[[cable.device.uart]]
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    // Device 1 with two UARTs, device 2 with none, device 3 with one.
+    jtag_server server(cable_table("chain") + DEVICE_TABLE + uart_table() + uart_table() + DEVICE_TABLE +
+                       DEVICE_TABLE + uart_table());
     EXPECT_EQ(open_code(nullptr, -1, -1), JCVX_AMBIGUOUS_UART);
     EXPECT_EQ(open_code(nullptr, 0, -1), JCVX_AMBIGUOUS_UART);
     EXPECT_EQ(open_code(nullptr, 1, -1), JCVX_AMBIGUOUS_UART);
@@ -174,25 +122,18 @@ name = "chain"
 }
 
 TEST(LibraryOpen, HeldUartNamesItsHolder) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     JTAGCORVEX* first = jtagcorvex_open(nullptr, -1, -1, "first-app");
     ASSERT_NE(first, nullptr);
     std::string text;
     EXPECT_EQ(open_code(nullptr, -1, -1, &text), JCVX_UART_IN_USE);
     EXPECT_EQ(text, "held by first-app (pid " + std::to_string(::getpid()) + ")");
     jtagcorvex_close(first);
-    // Closing frees the UART; the server hears of it asynchronously.
-    const auto deadline = clock_type::now() + k_guard;
-    int code = JCVX_UART_IN_USE;
-    while (code == JCVX_UART_IN_USE && clock_type::now() < deadline)
-        code = open_code(nullptr, -1, -1);
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(open_code_once_free(), 0);
 }
 
 TEST(LibraryStream, RoundTripThroughLoopback) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     JTAGCORVEX* link = jtagcorvex_open("sim-0", -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
     const char* cable = nullptr;
@@ -212,21 +153,13 @@ TEST(LibraryStream, RoundTripThroughLoopback) {
 }
 
 TEST(LibraryStream, BytesHeldAtConnectionAreThereAfterWaitOpen) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "exec"
-command = "printf early; exec sleep 600"
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_uart_board(exec_target("printf early; exec sleep 600"), "", "c"));
     // Wait until the command's output sits in the transmit FIFO.
     const auto deadline = clock_type::now() + k_guard;
     std::string listing;
     while (listing.find("target->host 5/64") == std::string::npos && clock_type::now() < deadline) {
         listing.clear();
-        server.chainprobe("", &listing);
+        server.chainprobe({}, &listing);
     }
     ASSERT_NE(listing.find("target->host 5/64"), std::string::npos) << listing;
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
@@ -239,39 +172,22 @@ command = "printf early; exec sleep 600"
 }
 
 TEST(LibraryBackpressure, WriteIntoFullFifoTakesFewerBytes) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-rx_fifo = 48
-)");
-    ASSERT_TRUE(server.running()) << server.error();
-    ASSERT_EQ(server.chainprobe("detach c 1 0"), 0);  // nobody drains the FIFO now
+    jtag_server server(one_uart_board(LOOPBACK_TARGET + "rx_fifo = 48\n", "", "c"));
+    ASSERT_EQ(server.chainprobe({"detach", "c", "1", "0"}), 0);  // nobody drains the FIFO now
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
     const std::string data(100, 'x');
     EXPECT_EQ(jtagcorvex_write(link, data.data(), 100), 48);
     EXPECT_EQ(jtagcorvex_write(link, data.data(), 100), 0);
     // Attached again, the target drains the FIFO and echoes exactly what was taken.
-    ASSERT_EQ(server.chainprobe("attach c 1 0"), 0);
+    ASSERT_EQ(server.chainprobe({"attach", "c", "1", "0"}), 0);
     EXPECT_EQ(read_exactly(link, 48), std::string(48, 'x'));
     jtagcorvex_close(link);
 }
 
 TEST(LibraryBackpressure, LargeTransferThroughSlowTargetLosesNothing) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "exec"
-command = "sleep 0.3; dd bs=7 2>/dev/null"
-rx_fifo = 32
-tx_fifo = 16
-)");
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(
+        one_uart_board(exec_target("sleep 0.3; dd bs=7 2>/dev/null") + "rx_fifo = 32\ntx_fifo = 16\n", "", "c"));
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
     std::mt19937 random(7);
@@ -307,13 +223,12 @@ tx_fifo = 16
 }
 
 TEST(LibraryFaults, UnplugGivesFloatingReadsAndReplugAllowsNewOpen) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
     ASSERT_EQ(jtagcorvex_write(link, "abc", 3), 3);
     ASSERT_EQ(read_exactly(link, 3), "abc");
-    ASSERT_EQ(server.chainprobe("unplug sim-0"), 0);
+    ASSERT_EQ(server.chainprobe({"unplug", "sim-0"}), 0);
     char buffer[64];
     const int n = read_something(link, buffer, sizeof buffer);
     ASSERT_EQ(n, 64);
@@ -321,7 +236,7 @@ TEST(LibraryFaults, UnplugGivesFloatingReadsAndReplugAllowsNewOpen) {
         ASSERT_EQ(static_cast<unsigned char>(buffer[i]), 0xFF) << "byte " << i;
     EXPECT_EQ(jtagcorvex_write(link, "x", 1), 0);
     EXPECT_EQ(open_code(nullptr, -1, -1), JCVX_CABLE_UNPLUGGED);
-    ASSERT_EQ(server.chainprobe("plug sim-0"), 0);
+    ASSERT_EQ(server.chainprobe({"plug", "sim-0"}), 0);
     // The old client has not closed, yet the UART was freed by the fault.
     JTAGCORVEX* again = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(again, nullptr);
@@ -332,23 +247,21 @@ TEST(LibraryFaults, UnplugGivesFloatingReadsAndReplugAllowsNewOpen) {
 }
 
 TEST(LibraryFaults, PowerOffGivesFloatingReadsAndPowerOnAllowsNewOpen) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
-    ASSERT_EQ(server.chainprobe("power sim-0 off"), 0);
+    ASSERT_EQ(server.chainprobe({"power", "sim-0", "off"}), 0);
     char buffer[20];
     ASSERT_EQ(read_something(link, buffer, sizeof buffer), 20);
     EXPECT_EQ(std::string(buffer, 20), std::string(20, '\xFF'));
     EXPECT_EQ(open_code(nullptr, -1, -1), JCVX_BOARD_OFF);
-    ASSERT_EQ(server.chainprobe("power sim-0 on"), 0);
+    ASSERT_EQ(server.chainprobe({"power", "sim-0", "on"}), 0);
     EXPECT_EQ(open_code(nullptr, -1, -1), 0);
     jtagcorvex_close(link);
 }
 
 TEST(LibraryFaults, KilledClientFreesItsUart) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
@@ -367,23 +280,18 @@ TEST(LibraryFaults, KilledClientFreesItsUart) {
     EXPECT_EQ(text, "held by doomed-client (pid " + std::to_string(child) + ")");
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    const auto deadline = clock_type::now() + k_guard;
-    int code = JCVX_UART_IN_USE;
-    while (code == JCVX_UART_IN_USE && clock_type::now() < deadline)
-        code = open_code(nullptr, -1, -1);
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(open_code_once_free(), 0);
     ::close(ready[0]);
     ::close(ready[1]);
 }
 
 TEST(LibraryFaults, KilledServerGivesNegativeResults) {
-    TEST_SERVER server(one_loopback);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(one_loopback);
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
     ASSERT_NE(link, nullptr);
     ASSERT_EQ(jtagcorvex_write(link, "last", 4), 4);
     ASSERT_EQ(read_exactly(link, 4), "last");
-    server.kill_hard();
+    server.kill_now();
     char buffer[64];
     EXPECT_LT(read_something(link, buffer, sizeof buffer), 0);
     EXPECT_LT(jtagcorvex_write(link, "x", 1), 0);

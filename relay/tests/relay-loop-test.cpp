@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,8 +14,8 @@
 #include "platform/timer.h"
 #include "relay/terminal.h"
 #include "relay/tests/fake-channel.h"
-#include "relay/tests/scratch-directory.h"
 #include "relay/write-gmon.h"
+#include "tests/support/temp-dir.h"
 
 namespace tolvan {
 namespace {
@@ -197,9 +196,8 @@ TEST_F(RelayLoop, DumpCountsShowReadsAndWritesButNotIdleReads) {
 }
 
 TEST_F(RelayLoop, ProfileDataIsTakenOutBeforeTheCtrlDCheck) {
-    const auto previous = std::filesystem::current_path();
-    const auto directory = test::make_scratch_directory("relay-loop-test");
-    std::filesystem::current_path(directory);
+    test_support::temp_dir folder;
+    test_support::working_directory in_folder(folder.path());
 
     settings.write_gmon = 1;
     const std::string profile("\x04\x04\x04", 3);
@@ -210,9 +208,6 @@ TEST_F(RelayLoop, ProfileDataIsTakenOutBeforeTheCtrlDCheck) {
     std::ifstream file("gmon.out", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), profile);
     file.close();  // an open file cannot be removed on Windows
-
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(directory);
 }
 
 }  // namespace

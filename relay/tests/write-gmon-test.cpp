@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -17,7 +16,7 @@
 #include <vector>
 
 #include "cmdline/settings.h"
-#include "relay/tests/scratch-directory.h"
+#include "tests/support/temp-dir.h"
 
 namespace tolvan {
 namespace {
@@ -37,14 +36,9 @@ protected:
         reset_settings();
         reset_gmon_capture();
         settings.write_gmon = 1;
-        m_previous = std::filesystem::current_path();
-        m_directory = test::make_scratch_directory("write-gmon-test");
-        std::filesystem::current_path(m_directory);
     }
     void TearDown() override {
-        reset_gmon_capture();
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_directory);
+        reset_gmon_capture();  // closes the file before its folder goes
     }
 
     /// Feeds the chunks in order; returns what reaches the console.
@@ -72,8 +66,8 @@ protected:
     std::vector<int> m_results;
 
 private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_directory;
+    test_support::temp_dir m_directory;
+    test_support::working_directory m_in_directory{m_directory.path()};
 };
 
 TEST_F(GmonCapture, OffLeavesTheStreamAlone) {

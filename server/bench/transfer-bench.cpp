@@ -7,15 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
 
-#include "test-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
 
 int main(int argc, char** argv) {
     const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
@@ -28,22 +28,12 @@ int main(int argc, char** argv) {
         const std::uint64_t value = random();
         std::memcpy(data.data() + i, &value, 8);
     }
-    char path[] = "/tmp/jtag-bench-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0 || ::write(fd, data.data(), size) != static_cast<ssize_t>(size)) {
-        std::fprintf(stderr, "transfer-bench: cannot write %s\n", path);
-        return 1;
-    }
-    ::close(fd);
+    test_support::temp_dir work;
+    work.write("data", std::string(data.data(), size));
 
     // 2. A server whose only UART prints the file, then idles.
-    TEST_SERVER server(std::string("[[cable]]\nname = \"bench\"\n[[cable.device]]\n[[cable.device.uart]]\n"
-                                   "target = \"exec\"\ncommand = \"cat ") +
-                       path + "; exec sleep 600\"\n");
-    if (!server.running()) {
-        std::fprintf(stderr, "transfer-bench: %s\n", server.error().c_str());
-        return 1;
-    }
+    test_support::jtag_server server(
+        test_support::exec_board("cat " + test_support::shell_quoted(work.file("data")) + "; exec sleep 600"));
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "transfer-bench");
     if (link == nullptr) {
         std::fprintf(stderr, "transfer-bench: open failed\n");
@@ -75,7 +65,6 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     jtagcorvex_close(link);
-    ::unlink(path);
     std::printf("transfer-bench: %zu bytes in %.2f s = %.1f MB/s, %zu reads (%zu empty), %s\n", received, seconds,
                 static_cast<double>(received) / 1e6 / seconds, calls, empty_reads,
                 same ? "byte-exact" : "DATA DIFFERS");

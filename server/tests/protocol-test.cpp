@@ -8,60 +8,32 @@
 
 #include <gtest/gtest.h>
 
-#include "jtag_corvex/socket.h"
-#include "test-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/library-client.h"
+#include "tests/support/raw-client.h"
 #include "wire/messages.h"
 
 namespace {
 
-const char* const board = R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-)";
+using namespace test_support;
+
+const std::string board = one_uart_board(LOOPBACK_TARGET, "", "c");
 
 /// Sends `bytes` on a fresh connection; true when the server then closed it.
-bool server_closes_after(const TEST_SERVER& server, const std::vector<std::uint8_t>& bytes) {
-    std::string error;
-    const auto socket = jcvx::connect_to("127.0.0.1", static_cast<std::uint16_t>(server.port()), 5000, error);
-    if (socket == jcvx::k_no_socket)
-        return false;
-    jcvx::send_all(socket, bytes.data(), bytes.size());
-    std::uint8_t buffer[256];
-    long got = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while ((got = jcvx::receive_some(socket, buffer, sizeof buffer, 1000)) >= 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-    }
-    jcvx::close_socket(socket);
-    return got == jcvx::k_closed;
-}
-
-void expect_echo(JTAGCORVEX* link, const std::string& text) {
-    ASSERT_EQ(jtagcorvex_write(link, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
-    std::string got;
-    char buffer[64];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (got.size() < text.size() && std::chrono::steady_clock::now() < deadline) {
-        const int n = jtagcorvex_read(link, buffer, sizeof buffer);
-        ASSERT_GE(n, 0);
-        got.append(buffer, static_cast<std::size_t>(n));
-        if (n == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(got, text);
+bool server_closes_after(const jtag_server& server, const std::vector<std::uint8_t>& bytes) {
+    raw_client client(server.port());
+    std::string ignored;
+    return client.connected() && client.send(bytes) && client.read_until_closed(ignored);
 }
 
 }  // namespace
 
 TEST(ServerProtocol, MalformedFramesCloseOnlyThatConnection) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(board);
     JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "bystander");
     ASSERT_NE(link, nullptr);
-    expect_echo(link, "before");
+    EXPECT_TRUE(echoes(link, "before"));
 
     EXPECT_TRUE(server_closes_after(server, {'G', 'E', 'T', ' ', '/'}));
     std::vector<std::uint8_t> oversized;
@@ -76,21 +48,13 @@ TEST(ServerProtocol, MalformedFramesCloseOnlyThatConnection) {
     wire::append_frame(truncated_open, wire::FrameType::open, short_payload, sizeof short_payload);
     EXPECT_TRUE(server_closes_after(server, truncated_open));
 
-    expect_echo(link, "after");
+    EXPECT_TRUE(echoes(link, "after"));
     jtagcorvex_close(link);
 }
 
 TEST(ServerProtocol, ClientExceedingItsCreditIsDropped) {
-    TEST_SERVER server(R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-rx_fifo = 4
-)");
-    ASSERT_TRUE(server.running()) << server.error();
-    ASSERT_EQ(server.chainprobe("detach c 1 0"), 0);
+    jtag_server server(one_uart_board(LOOPBACK_TARGET + "rx_fifo = 4\n", "", "c"));
+    ASSERT_EQ(server.chainprobe({"detach", "c", "1", "0"}), 0);
     std::vector<std::uint8_t> bytes;
     wire::OpenRequest request;
     request.app_name = "greedy";

@@ -13,167 +13,52 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "jtag_corvex/socket.h"
-#include "test-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/library-client.h"
+#include "tests/support/raw-client.h"
+#include "tests/support/temp-dir.h"
 #include "wire/messages.h"
 #include "wire/secret.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace test_support;
 
-const char* const board = R"(
-[[cable]]
-name = "c"
-[[cable.device]]
-[[cable.device.uart]]
-target = "loopback"
-)";
+const std::string board = one_uart_board(LOOPBACK_TARGET, "", "c");
 
 /// A secret file for one test, and the client's variable pointing at it.
 class SECRET_FILE {
 public:
-    explicit SECRET_FILE(const std::string& secret) {
-        char path[] = "/tmp/jtag-secret-XXXXXX";
-        const int fd = ::mkstemp(path);
-        ::close(fd);
-        m_path = path;
-        std::ofstream(m_path) << secret << "\n";
-    }
-    ~SECRET_FILE() {
-        ::unlink(m_path.c_str());
-        ::unsetenv(wire::k_secret_variable);
-    }
-    const std::string& path() const { return m_path; }
-    void use() const { ::setenv(wire::k_secret_variable, m_path.c_str(), 1); }
+    explicit SECRET_FILE(const std::string& secret) { m_dir.write("secret", secret + "\n"); }
+    ~SECRET_FILE() { ::unsetenv(wire::k_secret_variable); }
+    std::string path() const { return m_dir.file("secret"); }
+    void use() const { ::setenv(wire::k_secret_variable, path().c_str(), 1); }
 
 private:
-    std::string m_path;
+    temp_dir m_dir;
 };
 
-/// A bare connection that says what it is told to.
-class RAW_CLIENT {
-public:
-    explicit RAW_CLIENT(const TEST_SERVER& server) {
-        std::string error;
-        m_socket = jcvx::connect_to("127.0.0.1", static_cast<std::uint16_t>(server.port()), 5000, error);
-    }
-    ~RAW_CLIENT() { jcvx::close_socket(m_socket); }
-    bool connected() const { return m_socket != jcvx::k_no_socket; }
-    void send(const std::vector<std::uint8_t>& bytes) { jcvx::send_all(m_socket, bytes.data(), bytes.size()); }
-    void send(const std::string& text) { jcvx::send_all(m_socket, text.data(), text.size()); }
-    /// Everything the server sends until it closes; false if it stays open.
-    bool read_until_closed(std::string& received) {
-        std::uint8_t buffer[4096];
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const long got = jcvx::receive_some(m_socket, buffer, sizeof buffer, 200);
-            if (got == jcvx::k_closed)
-                return true;
-            received.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
-        }
-        return false;
-    }
-    /// The first complete frame of the given type, read within the guard time.
-    bool read_frame(wire::FrameType type, std::string& payload) {
-        std::uint8_t buffer[65536];
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            wire::FrameView frame;
-            std::size_t consumed = 0;
-            std::string error;
-            while (wire::parse_frame(reinterpret_cast<const std::uint8_t*>(m_pending.data()), m_pending.size(), frame,
-                                     consumed, error) == wire::ParseStatus::complete) {
-                std::string body(reinterpret_cast<const char*>(frame.payload), frame.size);
-                m_pending.erase(0, consumed);
-                if (frame.type == type) {
-                    payload = body;
-                    return true;
-                }
-            }
-            const long got = jcvx::receive_some(m_socket, buffer, sizeof buffer, 200);
-            if (got == jcvx::k_closed)
-                return false;
-            m_pending.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
-        }
-        return false;
-    }
-
-private:
-    jcvx::socket_handle m_socket = jcvx::k_no_socket;
-    std::string m_pending;
-};
-
-std::vector<std::uint8_t> frame_of(wire::FrameType type, const std::vector<std::uint8_t>& payload = {}) {
-    std::vector<std::uint8_t> bytes;
-    wire::append_frame(bytes, type, payload);
-    return bytes;
+open_result open_uart() {
+    return test_support::open_uart(nullptr, -1, -1, "security-test");
 }
 
-/// The reason in the refused frame among `received`, or "" if there is none.
-std::string refusal_in(const std::string& received) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(received.data());
-    std::size_t pos = 0;
-    for (;;) {
-        wire::FrameView frame;
-        std::size_t consumed = 0;
-        std::string error, text;
-        if (wire::parse_frame(data + pos, received.size() - pos, frame, consumed, error) != wire::ParseStatus::complete)
-            return "";
-        if (frame.type == wire::FrameType::refused && wire::decode_text(frame, text))
-            return text;
-        pos += consumed;
-    }
-}
-
-/// Opens the UART through the library; on failure the code and text.
-struct OPEN_RESULT {
-    JTAGCORVEX* link = nullptr;
-    int code = 0;
-    std::string text;
-};
-
-OPEN_RESULT open_uart() {
-    OPEN_RESULT result;
-    result.link = jtagcorvex_open(nullptr, -1, -1, "security-test");
-    if (result.link == nullptr) {
-        const char* text = nullptr;
-        result.code = jtagcorvex_get_error(&text);
-        result.text = text != nullptr ? text : "";
-    }
-    return result;
-}
-
-bool echoes(JTAGCORVEX* link, const std::string& text) {
-    if (jtagcorvex_write(link, text.data(), static_cast<unsigned>(text.size())) != static_cast<int>(text.size()))
-        return false;
-    std::string got;
-    char buffer[64];
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (got.size() < text.size() && std::chrono::steady_clock::now() < deadline) {
-        const int n = jtagcorvex_read(link, buffer, sizeof buffer);
-        if (n < 0)
-            return false;
-        got.append(buffer, static_cast<std::size_t>(n));
-        if (n == 0)
-            std::this_thread::sleep_for(1ms);
-    }
-    return got == text;
-}
-
-/// Runs jtag-server with `args` to its end; its status and what it printed.
+/// Runs jtag-server with `args` (words separated by blanks) to its end; its
+/// status and what it printed.
 int run_server(const std::string& args, std::string& output) {
-    std::FILE* pipe = ::popen((std::string(JTAG_SERVER_PATH) + " " + args + " 2>&1").c_str(), "r");
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<std::string> argv{server_program()};
+    std::istringstream words(args);
+    for (std::string word; words >> word;) argv.push_back(word);
+    int status = -1;
+    output = run_command(argv, {}, &status);
+    return status;
 }
 
 TEST(ServerSecurity, ListensBeyondLoopbackOnlyWhenAllowedAndWithASecret) {
@@ -198,31 +83,30 @@ TEST(ServerSecurity, ListensBeyondLoopbackOnlyWhenAllowedAndWithASecret) {
 TEST(ServerSecurity, SecretComesBeforeAnythingElse) {
     SECRET_FILE secret("correct horse battery staple");
     SECRET_FILE wrong("correct horse battery stapler");
-    TEST_SERVER server(board, {"--secret-file", secret.path()});
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(board, {"--secret-file", secret.path()});
 
     // No secret: the library says why it was turned away.
-    OPEN_RESULT none = open_uart();
+    open_result none = open_uart();
     EXPECT_EQ(none.link, nullptr);
     EXPECT_EQ(none.code, -11);
     EXPECT_NE(none.text.find("refused the connection: this server asks for the shared secret first"),
               std::string::npos)
         << none.text;
     wrong.use();
-    OPEN_RESULT refused = open_uart();
+    open_result refused = open_uart();
     EXPECT_EQ(refused.link, nullptr);
     EXPECT_NE(refused.text.find("wrong secret"), std::string::npos) << refused.text;
 
     secret.use();
-    OPEN_RESULT opened = open_uart();
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
     EXPECT_TRUE(echoes(opened.link, "let in"));
     std::string listing;
-    EXPECT_EQ(server.chainprobe("", &listing), 0) << listing;
+    EXPECT_EQ(server.chainprobe({}, &listing), 0) << listing;
     EXPECT_NE(listing.find("security-test"), std::string::npos) << listing;
 
     // A request in place of the secret gets a refusal and a closed connection.
-    RAW_CLIENT raw(server);
+    raw_client raw(server.port());
     raw.send(frame_of(wire::FrameType::list));
     std::string received;
     EXPECT_TRUE(raw.read_until_closed(received));
@@ -232,51 +116,48 @@ TEST(ServerSecurity, SecretComesBeforeAnythingElse) {
     jtagcorvex_close(opened.link);
 
     ::unsetenv(wire::k_secret_variable);
-    EXPECT_NE(server.chainprobe("", &listing), 0);
+    EXPECT_NE(server.chainprobe({}, &listing), 0);
 }
 
 TEST(ServerSecurity, SecretIsAcceptedWhereNoneIsAskedFor) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(board);
     SECRET_FILE secret("spare");
     secret.use();
-    OPEN_RESULT opened = open_uart();
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
     EXPECT_TRUE(echoes(opened.link, "open server"));
     jtagcorvex_close(opened.link);
 }
 
 TEST(ServerSecurity, HttpRequestsAreTurnedAwayWithoutAnAnswer) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
+    jtag_server server(board);
     for (const char* request : {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
                                 "POST /open HTTP/1.1\r\nHost: localhost\r\nContent-Length: 3\r\n\r\nabc",
                                 "\r\nHost: 127.0.0.1\r\n"}) {
-        RAW_CLIENT browser(server);
+        raw_client browser(server.port());
         browser.send(std::string(request));
         std::string received;
         EXPECT_TRUE(browser.read_until_closed(received)) << request;
         EXPECT_EQ(received, "") << request;
     }
-    OPEN_RESULT opened = open_uart();
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
     EXPECT_TRUE(echoes(opened.link, "unharmed"));
     jtagcorvex_close(opened.link);
 }
 
 TEST(ServerSecurity, SilentClientsAreTimedOutButIdleSessionsAreNot) {
-    TEST_SERVER server(board, {"--handshake-timeout", "0.3"});
-    ASSERT_TRUE(server.running()) << server.error();
-    OPEN_RESULT opened = open_uart();
+    jtag_server server(board, {"--handshake-timeout", "0.3"});
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
 
-    RAW_CLIENT silent(server);
+    raw_client silent(server.port());
     std::string received;
     EXPECT_TRUE(silent.read_until_closed(received));
     EXPECT_EQ(refusal_in(received), "no request within 300 ms");
 
     // Half a frame is no request either.
-    RAW_CLIENT halting(server);
+    raw_client halting(server.port());
     halting.send(std::string("JC\x01\x08", 4));
     received.clear();
     EXPECT_TRUE(halting.read_until_closed(received));
@@ -288,14 +169,13 @@ TEST(ServerSecurity, SilentClientsAreTimedOutButIdleSessionsAreNot) {
 }
 
 TEST(ServerSecurity, GarbageClosesOnlyThatConnection) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
-    OPEN_RESULT opened = open_uart();
+    jtag_server server(board);
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
-    std::vector<std::unique_ptr<RAW_CLIENT>> garbage;
+    std::vector<std::unique_ptr<raw_client>> garbage;
     unsigned seed = 12345;
     for (int i = 0; i < 20; ++i) {
-        auto client = std::make_unique<RAW_CLIENT>(server);
+        auto client = std::make_unique<raw_client>(server.port());
         std::string noise;
         for (int k = 0; k < 1000; ++k) {
             seed = seed * 1103515245u + 12345u;
@@ -315,13 +195,12 @@ TEST(ServerSecurity, GarbageClosesOnlyThatConnection) {
 }
 
 TEST(ServerSecurity, ClientsBeyondTheBoundAreRefusedClearly) {
-    TEST_SERVER server(board, {"--max-clients", "4", "--handshake-timeout", "60"});
-    ASSERT_TRUE(server.running()) << server.error();
-    OPEN_RESULT opened = open_uart();
+    jtag_server server(board, {"--max-clients", "4", "--handshake-timeout", "60"});
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
-    std::vector<std::unique_ptr<RAW_CLIENT>> waiting;
+    std::vector<std::unique_ptr<raw_client>> waiting;
     for (int i = 0; i < 3; ++i)
-        waiting.push_back(std::make_unique<RAW_CLIENT>(server));
+        waiting.push_back(std::make_unique<raw_client>(server.port()));
     // Make sure the server has taken all of them before the next one.
     std::string listing;
     for (auto& client : waiting) {
@@ -329,29 +208,28 @@ TEST(ServerSecurity, ClientsBeyondTheBoundAreRefusedClearly) {
         EXPECT_TRUE(client->read_frame(wire::FrameType::list_reply, listing));
     }
 
-    RAW_CLIENT fifth(server);
+    raw_client fifth(server.port());
     std::string received;
     EXPECT_TRUE(fifth.read_until_closed(received));
     EXPECT_EQ(refusal_in(received), "too many clients (4); try again later");
-    OPEN_RESULT another = open_uart();
+    open_result another = open_uart();
     EXPECT_EQ(another.link, nullptr);
     EXPECT_NE(another.text.find("too many clients (4)"), std::string::npos) << another.text;
 
     EXPECT_TRUE(echoes(opened.link, "bound kept"));
     waiting.pop_back();  // one leaves: room for one more
     std::this_thread::sleep_for(200ms);
-    RAW_CLIENT later(server);
+    raw_client later(server.port());
     later.send(frame_of(wire::FrameType::list));
     EXPECT_TRUE(later.read_frame(wire::FrameType::list_reply, listing));
     jtagcorvex_close(opened.link);
 }
 
 TEST(ServerSecurity, ManyClientsAtOnceAreAllServed) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
-    std::vector<std::unique_ptr<RAW_CLIENT>> clients;
+    jtag_server server(board);
+    std::vector<std::unique_ptr<raw_client>> clients;
     for (int i = 0; i < 50; ++i) {
-        clients.push_back(std::make_unique<RAW_CLIENT>(server));
+        clients.push_back(std::make_unique<raw_client>(server.port()));
         ASSERT_TRUE(clients.back()->connected());
     }
     for (auto& client : clients)
@@ -364,22 +242,21 @@ TEST(ServerSecurity, ManyClientsAtOnceAreAllServed) {
 }
 
 TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
-    TEST_SERVER server(board);
-    ASSERT_TRUE(server.running()) << server.error();
-    std::string error;
-    const auto greedy = jcvx::connect_to("127.0.0.1", static_cast<std::uint16_t>(server.port()), 5000, error);
-    ASSERT_NE(greedy, jcvx::k_no_socket) << error;
+    jtag_server server(board);
+    raw_client greedy(server.port());
+    ASSERT_TRUE(greedy.connected());
     // 64 MiB of list requests whose replies are never read. Once a bounded
     // amount of replies is queued the server stops reading them, so the
     // sender blocks long before the end.
-    std::vector<std::uint8_t> requests;
+    std::string requests;
+    const std::vector<std::uint8_t> list = frame_of(wire::FrameType::list);
     for (int i = 0; i < 8192; ++i)
-        wire::append_frame(requests, wire::FrameType::list, nullptr, 0);
+        requests.append(list.begin(), list.end());
     const std::size_t total = requests.size() * 1024;
     std::atomic<std::size_t> sent{0};
     std::thread flooder([&] {
         for (int round = 0; round < 1024; ++round) {
-            if (!jcvx::send_all(greedy, requests.data(), requests.size()))
+            if (!greedy.send(requests))
                 return;
             sent += requests.size();
         }
@@ -394,13 +271,12 @@ TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
     EXPECT_LT(sent.load(), total) << "the server read every request while none of the replies went out";
 
     // Everybody else is served meanwhile.
-    OPEN_RESULT opened = open_uart();
+    open_result opened = open_uart();
     ASSERT_NE(opened.link, nullptr) << opened.text;
     EXPECT_TRUE(echoes(opened.link, "not starved"));
     jtagcorvex_close(opened.link);
-    server.kill_hard();  // ends the flooder's blocked send
+    server.kill_now();  // ends the flooder's blocked send
     flooder.join();
-    jcvx::close_socket(greedy);
 }
 
 }  // namespace

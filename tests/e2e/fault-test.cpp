@@ -4,19 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include "sim-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/expected-texts.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
 
 namespace e2e {
 namespace {
 
-const std::string LOOPBACK_BOARD =
-    "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
+using namespace test_support;
 
-size_t occurrences(const std::string& haystack, const std::string& needle) {
-    size_t count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++count;
-    return count;
-}
+const std::string LOOPBACK_BOARD = loopback_board();
 
 /// Types `text` and waits until the loopback target has echoed it back.
 bool echoes(child_process& terminal, const std::string& text) {
@@ -30,21 +28,12 @@ bool echoes(child_process& terminal, const std::string& text) {
     return false;
 }
 
-/// Starts a terminal and waits until it relays.
-std::unique_ptr<child_process> relaying_terminal(const sim_server& server, std::vector<std::string> args) {
-    auto terminal = server.terminal(std::move(args));
-    EXPECT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n")) << escaped(terminal->output());
-    return terminal;
-}
-
 TEST(CableFault, UnpluggedCableEndsTheRunWithAnIoError) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = relaying_terminal(server, {});
     termios before = fresh_terminal_mode();
     ASSERT_TRUE(echoes(*terminal, "ping-1"));
-    int status = -1;
-    server.chainprobe({"unplug", "SimCable"}, &status);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(server.chainprobe({"unplug", "SimCable"}), 0);
     EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
     std::string out = terminal->output();
     EXPECT_NE(out.find("ping-1\nJTAG connection interrupted!\n\n\ntolvan-terminal: exiting due to "
@@ -55,7 +44,7 @@ TEST(CableFault, UnpluggedCableEndsTheRunWithAnIoError) {
 }
 
 TEST(CableFault, PersistentTerminalReconnectsAfterReplugAndTrafficFlowsAgain) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "before-unplug"));
     server.chainprobe({"unplug", "SimCable [sim-0]"});
@@ -71,7 +60,7 @@ TEST(CableFault, PersistentTerminalReconnectsAfterReplugAndTrafficFlowsAgain) {
 }
 
 TEST(CableFault, BoardSwitchedOffLooksLikeALostConnection) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "powered"));
     server.chainprobe({"power", "SimCable", "off"});
@@ -84,7 +73,7 @@ TEST(CableFault, BoardSwitchedOffLooksLikeALostConnection) {
 }
 
 TEST(ServerFault, DeadServerEndsARunThatIsNotPersistent) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = relaying_terminal(server, {});
     ASSERT_TRUE(echoes(*terminal, "alive"));
     server.kill_now();
@@ -94,7 +83,7 @@ TEST(ServerFault, DeadServerEndsARunThatIsNotPersistent) {
 }
 
 TEST(ServerFault, PersistentTerminalRidesOutAServerRestart) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(echoes(*terminal, "first-life"));
     server.kill_now();
@@ -114,7 +103,7 @@ TEST(ClosedDescriptor, StartedWithoutAStandardDescriptorTheRunGoesOnToItsEnd) {
     for (int closed : {0, 1, 2}) {
         SCOPED_TRACE(closed);
         temp_dir scratch;
-        sim_server server(exec_board("printf 'hello\\n'; exec cat > " + scratch.file("received"), 1));
+        jtag_server server(exec_board("printf 'hello\\n'; exec cat > " + scratch.file("received"), "support = 1\n"));
         launch how;
         how.terminal = false;
         how.stderr_apart = true;

@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include "sim-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/expected-texts.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
 
 namespace e2e {
 namespace {
+
+using namespace test_support;
 
 TEST(ProfileCapture, RealProfileArrivesIntactAndReadsLikeTheOriginal) {
     temp_dir profiled;
@@ -24,7 +29,7 @@ TEST(ProfileCapture, RealProfileArrivesIntactAndReadsLikeTheOriginal) {
 
     std::string length;
     for (int i = 0; i < 4; ++i) length.push_back(static_cast<char>(profile.size() >> (8 * i)));
-    sim_server server(exec_board("printf 'booting\\n**gmon.out data follows**\\n'; printf '" +
+    jtag_server server(exec_board("printf 'booting\\n**gmon.out data follows**\\n'; printf '" +
                                  printf_escapes(length) + "'; cat " + profiled.file("gmon.out") +
                                  "; printf 'after the profile\\n'; exec cat > /dev/null"));
     temp_dir carved;

@@ -7,23 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include "sim-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/expected-texts.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
 
 namespace e2e {
 namespace {
 
-const std::string CONNECTED =
-    "tolvan-terminal: connected to hardware target using JTAG UART on cable\n"
-    "tolvan-terminal: \"SimCable [sim-0]\", device 1, instance 0\n";
-const std::string BANNER = "tolvan-terminal: (Use the IDE stop button or Ctrl-C to terminate)\n\n";
-
-std::string exit_line(const std::string& words) {
-    return "\n\ntolvan-terminal: exiting due to " + words;
-}
+using namespace test_support;
 
 TEST(TerminalSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
     temp_dir scratch;
-    sim_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
+    jtag_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
                                  "; printf 'got it\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
     termios before = fresh_terminal_mode();
@@ -37,28 +33,28 @@ TEST(TerminalSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
 
     terminal->send("\x03");
     EXPECT_EQ(terminal->exit_code(), 0);
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\ngot it\n" + exit_line("^C on host\n"));
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\ngot it\n" + exit_line("^C on host"));
     EXPECT_TRUE(same_mode(terminal->mode(), before));
 }
 
 TEST(TerminalSession, CtrlDFromTheTargetEndsTheRunAfterTheBytesBeforeIt) {
-    sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
     termios before = fresh_terminal_mode();
     EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before" + exit_line("^D on remote\n"));
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before" + exit_line("^D on remote"));
     EXPECT_TRUE(same_mode(terminal->mode(), before));
 }
 
 TEST(TerminalSession, CtrlDIsPassedOnWhenTheTerminalIsToldNotToQuit) {
-    sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({"--no-quit-on-ctrl-d", "-o", "2"});
     EXPECT_EQ(terminal->exit_code(), 0);
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before\x04" "after\n" + exit_line("user timeout\n"));
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before\x04" "after\n" + exit_line("user timeout"));
 }
 
 TEST(TerminalSession, QuietRunShowsOnlyTheTargetOutput) {
-    sim_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({"-q", "-o", "1"});
     EXPECT_EQ(terminal->exit_code(), 0);
     EXPECT_EQ(terminal->output(), "hi\n");
@@ -71,7 +67,7 @@ TEST(TerminalSession, FlushDiscardsWhatTheTargetPrintedBeforeTheConnection) {
     for (bool flush : {true, false}) {
         SCOPED_TRACE(flush ? "--flush" : "without --flush");
         std::remove(scratch.file("ready").c_str());
-        sim_server server(exec_board(target));
+        jtag_server server(exec_board(target));
         for (int i = 0; i < 500 && !scratch.exists("ready"); ++i) std::this_thread::sleep_for(10ms);
         std::this_thread::sleep_for(300ms);  // let the server take the line into the UART
         std::vector<std::string> args{"-q"};
@@ -90,7 +86,7 @@ TEST(TerminalSession, FlushDiscardsWhatTheTargetPrintedBeforeTheConnection) {
 }
 
 TEST(TerminalSession, CountdownShowsTheSecondsLeftThenDone) {
-    sim_server server(exec_board("exec cat > /dev/null"));
+    jtag_server server(exec_board("exec cat > /dev/null"));
     auto terminal = server.terminal({"-q", "-w", "1", "-o", "1"});
     EXPECT_EQ(terminal->exit_code(), 0);
     std::string ticks;
@@ -100,7 +96,7 @@ TEST(TerminalSession, CountdownShowsTheSecondsLeftThenDone) {
 }
 
 TEST(TerminalSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
-    sim_server server(exec_board("exec cat > /dev/null"));
+    jtag_server server(exec_board("exec cat > /dev/null"));
     auto terminal = server.terminal({"-w", "30"});
     ASSERT_TRUE(terminal->expect("30s"));
     terminal->send("\x03");
@@ -112,7 +108,7 @@ TEST(TerminalSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
 
 TEST(TerminalSession, DumpSwitchesAnnounceTheModeChangeAndCountTheTraffic) {
     temp_dir scratch;
-    sim_server server(exec_board("printf '12345'; head -c 2 > " + scratch.file("received") +
+    jtag_server server(exec_board("printf '12345'; head -c 2 > " + scratch.file("received") +
                                  "; printf 'ok'; exec cat > /dev/null"));
     auto terminal = server.terminal({"-u", "it"});
     ASSERT_TRUE(terminal->expect("wrote 5 characters to console\n")) << escaped(terminal->output());
@@ -132,7 +128,7 @@ TEST(TerminalSession, DumpSwitchesAnnounceTheModeChangeAndCountTheTraffic) {
 
 TEST(TerminalSession, PipedInputAsAnIdeStartsItAndSigtermEndsTheRun) {
     temp_dir scratch;
-    sim_server server(exec_board("head -c 4 > " + scratch.file("received") + "; printf 'done\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("head -c 4 > " + scratch.file("received") + "; printf 'done\\n'; exec cat > /dev/null"));
     launch how;
     how.terminal = false;
     auto terminal = server.terminal({"-u", "i"}, how);
@@ -142,17 +138,17 @@ TEST(TerminalSession, PipedInputAsAnIdeStartsItAndSigtermEndsTheRun) {
     EXPECT_EQ(scratch.read("received"), "ab\nc");
     terminal->signal(SIGTERM);
     EXPECT_EQ(terminal->exit_code(), 0);
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "done\n" + exit_line("^C on host\n"));
+    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "done\n" + exit_line("^C on host"));
 }
 
 TEST(TerminalSession, SighupFromAClosedWindowRestoresTheConsole) {
-    sim_server server(exec_board("printf 'up\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'up\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({});
     termios before = fresh_terminal_mode();
     ASSERT_TRUE(terminal->expect("up\n"));
     terminal->signal(SIGHUP);
     EXPECT_EQ(terminal->exit_code(), 0);
-    EXPECT_NE(terminal->output().find(exit_line("^C on host\n")), std::string::npos);
+    EXPECT_NE(terminal->output().find(exit_line("^C on host")), std::string::npos);
     EXPECT_TRUE(same_mode(terminal->mode(), before));
 }
 

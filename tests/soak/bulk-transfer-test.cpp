@@ -66,9 +66,10 @@ TEST(BulkTransfer, HundredMegabytesReachTheConsoleAndProfilesTheFileByteForByte)
     plan.console_bytes = env_size("TT_SOAK_MEGABYTES", 100) << 20;
     plan.block_every = 4 << 20;
     plan.max_profile = 256 << 10;
-    e2e::sim_server server(exec_board(
-        source_command(plan.seed, plan.console_bytes, plan.block_every, plan.max_profile), 64 * 1024));
-    e2e::temp_dir work;
+    jtag_server server(exec_board(
+        source_command(plan.seed, plan.console_bytes, plan.block_every, plan.max_profile), "",
+        fifo_settings(64 * 1024)));
+    temp_dir work;
     auto terminal = terminal_to_file(server, {"-q", "--gmon"}, work.file("console.out"), work.path());
 
     // The run ends on the Ctrl-D after the stream; the guard only stops a hang.
@@ -88,11 +89,11 @@ TEST(BulkTransfer, HundredMegabytesReachTheConsoleAndProfilesTheFileByteForByte)
 }
 
 TEST(BulkTransfer, LargePipedInputReachesTheTargetByteForByte) {
-    e2e::temp_dir work;
+    temp_dir work;
     std::string received = work.file("received.bin");
     // The target keeps what it receives and echoes it, which keeps the relay
     // reading (an idle target is polled only every 100 ms).
-    e2e::sim_server server(exec_board("exec tee " + e2e::shell_quoted(received), 4096));
+    jtag_server server(exec_board("exec tee " + shell_quoted(received), "", fifo_settings(4096)));
     auto terminal = terminal_to_file(server, {"-q", "--no-quit-on-ctrl-d"}, work.file("console.out"), work.path());
 
     std::string input;
@@ -102,7 +103,7 @@ TEST(BulkTransfer, LargePipedInputReachesTheTargetByteForByte) {
         terminal->send(input);
         terminal->close_input();  // the end of input must not cost the bytes still queued
     });
-    bool arrived = eventually([&] { return work.read("received.bin").size() >= input.size(); }, 600);
+    bool arrived = eventually([&] { return work.read("received.bin").size() >= input.size(); }, 600s);
     if (!arrived) terminal->signal(SIGKILL);  // frees a writer stuck on a full pipe
     writer.join();
     EXPECT_TRUE(arrived) << "the target received " << work.read("received.bin").size() << " of " << input.size()

@@ -9,6 +9,7 @@
 
 #include "soak-stream.h"
 #include "soak-support.h"
+#include "tests/support/raw-client.h"
 #include "wire/frame.h"
 #include "wire/messages.h"
 
@@ -18,11 +19,8 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string two_uart_board(const std::string& flood_command, const std::string& other_command) {
-    auto uart = [](const std::string& command) {
-        return "[[cable.device.uart]]\ntx_fifo = 65536\nrx_fifo = 65536\ntarget = \"exec\"\ncommand = \"" + command +
-               "\"\n";
-    };
-    return "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n" + uart(flood_command) + uart(other_command);
+    const std::string fifos = fifo_settings(65536);
+    return one_uart_board(fifos + exec_target(flood_command) + uart_table(fifos + exec_target(other_command)));
 }
 
 std::vector<std::uint8_t> open_frame(int device, int instance) {
@@ -38,12 +36,12 @@ std::vector<std::uint8_t> open_frame(int device, int instance) {
 
 TEST(Flood, StalledClientKeepsServerMemoryBoundedAndOthersFlowing) {
     const std::size_t megabytes = env_size("TT_SOAK_FLOOD_MEGABYTES", 16);
-    e2e::sim_server server(two_uart_board("exec cat /dev/zero", source_command(5, megabytes << 20, 1 << 30, 1)));
+    jtag_server server(two_uart_board("exec cat /dev/zero", source_command(5, megabytes << 20, 1 << 30, 1)));
 
     raw_client stalled(server.port());
     ASSERT_TRUE(stalled.connected());
     ASSERT_TRUE(stalled.send(open_frame(1, 0)));
-    std::string reply = stalled.receive(10000);
+    std::string reply = stalled.receive(10s);
     ASSERT_FALSE(reply.empty()) << "no answer to the open";
     // From here on the stalled client reads nothing more. Once what it is
     // sent fills the socket buffers, the server's memory is what it keeps.
@@ -51,13 +49,13 @@ TEST(Flood, StalledClientKeepsServerMemoryBoundedAndOthersFlowing) {
     const std::size_t baseline = resident_kib(server.pid());
     std::size_t peak = baseline;
 
-    e2e::temp_dir work;
+    temp_dir work;
     auto other = terminal_to_file(server, {"-q", "--device=1", "--instance=1"}, work.file("console.out"),
                                   work.path());
     bool ended = eventually([&] {
         peak = std::max(peak, resident_kib(server.pid()));
         return other->wait(0ms).has_value();
-    }, 600);
+    }, 600s);
     ASSERT_TRUE(ended) << "the other session stalled";
     auto code = other->exit_code(0ms);
     ASSERT_TRUE(code.has_value()) << "the other session stalled";

@@ -21,8 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string TICKING_ECHO =
-    "i=0; while :; do i=$((i+1)); echo \"tick $i\"; sleep 0.02; done & exec cat";
+const std::string TICKING_ECHO = ticking_echo("0.02");
 
 enum class moment { countdown, connecting, relaying, teardown };
 
@@ -43,8 +42,8 @@ struct outcome {
 };
 
 /// One run with one signal at a random point of one moment.
-outcome signal_during(e2e::sim_server& server, moment when, int signal_number, std::mt19937& random) {
-    const termios before = e2e::fresh_terminal_mode();
+outcome signal_during(jtag_server& server, moment when, int signal_number, std::mt19937& random) {
+    const termios before = fresh_terminal_mode();
     std::vector<std::string> args{"--wait=1"};
     if (when == moment::teardown) args.push_back("--quit-after=2");
     auto terminal = server.terminal(args);
@@ -72,7 +71,7 @@ outcome signal_during(e2e::sim_server& server, moment when, int signal_number, s
     terminal->signal(signal_number);
     outcome result;
     result.code = terminal->exit_code(60s);
-    result.mode_kept = e2e::same_mode(terminal->mode(), before);
+    result.mode_kept = same_mode(terminal->mode(), before);
     result.output = terminal->output();
     return result;
 }
@@ -82,18 +81,18 @@ class RandomSignals : public testing::TestWithParam<moment> {};
 TEST_P(RandomSignals, EndTheRunWithItsStatusAndTheModeRestored) {
     unsigned seed = static_cast<unsigned>(env_size("TT_SOAK_SEED", std::random_device{}()));
     std::mt19937 random(seed);
-    e2e::sim_server server(e2e::exec_board(TICKING_ECHO));
+    jtag_server server(exec_board(TICKING_ECHO));
     const std::size_t rounds = env_size("TT_SOAK_SIGNAL_ROUNDS", 2);
     for (std::size_t round = 0; round < rounds; ++round) {
         for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
             SCOPED_TRACE(std::string(name_of(GetParam())) + ", signal " + std::to_string(signal_number) +
                          ", seed " + std::to_string(seed) + " (TT_SOAK_SEED repeats it)");
             outcome result = signal_during(server, GetParam(), signal_number, random);
-            ASSERT_TRUE(result.code.has_value()) << "the run did not end: " << e2e::escaped(result.output);
-            EXPECT_EQ(*result.code, 0) << e2e::escaped(result.output);
+            ASSERT_TRUE(result.code.has_value()) << "the run did not end: " << escaped(result.output);
+            EXPECT_EQ(*result.code, 0) << escaped(result.output);
             EXPECT_TRUE(result.mode_kept);
             if (GetParam() == moment::countdown) {
-                EXPECT_NE(result.output.find("done\n"), std::string::npos) << e2e::escaped(result.output);
+                EXPECT_NE(result.output.find("done\n"), std::string::npos) << escaped(result.output);
                 EXPECT_EQ(result.output.find("connected to hardware target"), std::string::npos);
             }
         }
@@ -117,19 +116,19 @@ TEST(SignalWhileConnecting, ToAServerThatNeverAnswers) {
     ASSERT_EQ(::listen(listener, 4), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
 
-    e2e::launch how;
-    how.argv = {e2e::terminal_program(), "--wait=1"};
+    launch how;
+    how.argv = {terminal_program(), "--wait=1"};
     how.env = {"JTAG_CORVEX_SERVER=127.0.0.1:" + std::to_string(ntohs(address.sin_port))};
-    e2e::child_process terminal(how);
-    const termios before = e2e::fresh_terminal_mode();
+    child_process terminal(how);
+    const termios before = fresh_terminal_mode();
     ASSERT_TRUE(terminal.expect("done\n"));
     std::this_thread::sleep_for(200ms);
     terminal.signal(SIGINT);
     auto code = terminal.exit_code(60s);
     ::close(listener);
     ASSERT_TRUE(code.has_value());
-    EXPECT_TRUE(*code == 0 || *code == 1) << *code << e2e::escaped(terminal.output());
-    EXPECT_TRUE(e2e::same_mode(terminal.mode(), before));
+    EXPECT_TRUE(*code == 0 || *code == 1) << *code << escaped(terminal.output());
+    EXPECT_TRUE(same_mode(terminal.mode(), before));
 }
 
 }  // namespace

@@ -4,19 +4,19 @@
 // text mode (carriage return and line feed on Windows) and the program path
 // that messages quote as the first command-line element. The Windows C
 // runtime's long is 32 bits wide: the number checks must not notice.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "../e2e/sim-server.h"
+#include "tests/support/free-port.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/windows/windows-programs.h"
 
-namespace e2e {
+namespace wine {
 namespace {
+
+using namespace test_support;
 
 struct outcome {
     int status = -1;
@@ -24,24 +24,11 @@ struct outcome {
     std::string err;
 };
 
-/// A loopback address where nothing listens, for command lines that connect.
-std::string no_server() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return "JTAG_CORVEX_SERVER=127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
-
 outcome run(const std::string& program, const std::vector<std::string>& args) {
     launch how;
     how.argv = {program};
     how.argv.insert(how.argv.end(), args.begin(), args.end());
-    how.env = {no_server()};
+    how.env = {"JTAG_CORVEX_SERVER=" + refused_address()};  // for command lines that connect
     how.terminal = false;
     how.stderr_apart = true;
     child_process child(how);
@@ -139,7 +126,7 @@ std::string shown(const std::vector<std::string>& args) {
 
 TEST(WineCommandLine, EveryCommandLineIsAnsweredAsOnLinux) {
     const std::string native = TT_NATIVE_TERMINAL_PATH;
-    const std::string exe = std::string(TT_WINDOWS_BIN) + "/tolvan-terminal.exe";
+    const std::string exe = windows_program("tolvan-terminal.exe");
     for (const auto& args : command_lines()) {
         SCOPED_TRACE("command line:" + shown(args));
         outcome linux_run = run(native, args);
@@ -157,4 +144,4 @@ TEST(WineCommandLine, EveryCommandLineIsAnsweredAsOnLinux) {
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace wine

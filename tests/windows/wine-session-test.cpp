@@ -4,27 +4,29 @@
 // cable check through the library's decorated entry, and profile capture.
 // Standard output is read from a pipe, byte for byte: the program leaves it
 // in text mode, so every line feed arrives as a carriage return and a line feed.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "../e2e/sim-server.h"
+#include "tests/support/boards.h"
+#include "tests/support/expected-texts.h"
+#include "tests/support/free-port.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
+#include "tests/windows/windows-programs.h"
 
-namespace e2e {
+namespace wine {
 namespace {
 
-const std::string P = "tolvan-terminal: ";
-const std::string CONNECTED = P + "connected to hardware target using JTAG UART on cable\r\n" + P +
-                              "\"SimCable [sim-0]\", device 1, instance 0\r\n";
-const std::string BANNER = P + "(Use the IDE stop button or Ctrl-C to terminate)\r\n\r\n";
+using namespace test_support;
 
-std::string exit_line(const std::string& words) {
-    return "\r\n\r\n" + P + "exiting due to " + words + "\r\n";
+// What the Windows program's text mode makes of the terminal's texts.
+const std::string CONNECTED_CRLF = crlf(CONNECTED);
+const std::string BANNER_CRLF = crlf(BANNER);
+
+std::string exit_line_crlf(const std::string& words) {
+    return crlf(exit_line(words));
 }
 
 /// Standard input on the terminal (so the console is a real one, mode 0x1F7
@@ -46,23 +48,6 @@ bool console_is_reading(child_process& program, std::chrono::milliseconds limit 
         std::this_thread::sleep_for(10ms);
     }
     return true;
-}
-
-std::string windows_program(const std::string& name) {
-    return std::string(TT_WINDOWS_BIN) + "/" + name;
-}
-
-/// A loopback port on which nothing listens.
-int closed_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(WineConsole, RawWhileTheChannelLivesAndRestoredAfterTheTeardown) {
@@ -103,11 +88,11 @@ TEST(WineConsole, ExitWhileTheChannelLivesRestoresTheMode) {
 
 TEST(WineSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
     temp_dir scratch;
-    sim_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
+    jtag_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
                                  "; printf 'got it\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({}, at_console());
     ASSERT_TRUE(terminal->expect("ready\r\n", 60s)) << escaped(terminal->output());
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\r\n");
+    EXPECT_EQ(terminal->output(), CONNECTED_CRLF + BANNER_CRLF + "ready\r\n");
 
     // Enter arrives as a carriage return, control keys as their bytes, and
     // Backspace (DEL from the terminal) as the console's 0x08.
@@ -120,29 +105,29 @@ TEST(WineSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
     ASSERT_TRUE(console_is_reading(*terminal));
     terminal->send("\x03");
     EXPECT_EQ(terminal->exit_code(), 0);
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ready\r\ngot it\r\n" + exit_line("^C on host"));
+    EXPECT_EQ(terminal->output(), CONNECTED_CRLF + BANNER_CRLF + "ready\r\ngot it\r\n" + exit_line_crlf("^C on host"));
     EXPECT_EQ(terminal->errors(), "");
 }
 
 TEST(WineSession, CtrlDFromTheTargetEndsTheRunAfterTheBytesBeforeIt) {
-    sim_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'before\\004after\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({}, at_console());
     EXPECT_EQ(terminal->exit_code(60s), 0) << escaped(terminal->output());
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "before" + exit_line("^D on remote"));
+    EXPECT_EQ(terminal->output(), CONNECTED_CRLF + BANNER_CRLF + "before" + exit_line_crlf("^D on remote"));
     EXPECT_EQ(terminal->errors(), "");
 }
 
 TEST(WineSession, QuitAfterEndsTheRunOnTheClock) {
-    sim_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({"-o", "1"}, at_console());
     EXPECT_EQ(terminal->exit_code(60s), 0) << escaped(terminal->output());
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "hi\r\n" + exit_line("user timeout"));
+    EXPECT_EQ(terminal->output(), CONNECTED_CRLF + BANNER_CRLF + "hi\r\n" + exit_line_crlf("user timeout"));
 }
 
 TEST(WineSession, LineEndsFromTheTargetAreExpandedByTheTextMode) {
     // A carriage return and line feed from the target reach the screen as
     // carriage return, carriage return, line feed; other bytes pass untouched.
-    sim_server server(exec_board("printf 'a\\r\\nb\\032\\377c\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'a\\r\\nb\\032\\377c\\n'; exec cat > /dev/null"));
     auto terminal = server.terminal({"-q", "-o", "1"}, at_console());
     EXPECT_EQ(terminal->exit_code(60s), 0);
     EXPECT_EQ(terminal->output(), "a\r\r\nb\x1a\xff" "c\r\n");
@@ -151,53 +136,34 @@ TEST(WineSession, LineEndsFromTheTargetAreExpandedByTheTextMode) {
 TEST(WineConnectionFailure, NoServerToConnectTo) {
     launch how = at_console();
     how.argv = {terminal_program()};
-    how.env = {"JTAG_CORVEX_SERVER=127.0.0.1:" + std::to_string(closed_port())};
+    how.env = {"JTAG_CORVEX_SERVER=" + refused_address()};
     child_process terminal(how);
     EXPECT_EQ(terminal.exit_code(60s), 1);
-    EXPECT_EQ(terminal.errors(), P + "Unable to connect to local JTAG server.  Please check that\r\n" + P +
-                                     "Corlane is correctly installed on your machine and use the\r\n" + P +
-                                     "`chainprobe` utility to diagnose further.\r\n");
+    EXPECT_EQ(terminal.errors(), crlf(NO_SERVER_REPORT));
     EXPECT_EQ(terminal.output(), "");
 }
 
 TEST(WineConnectionFailure, SeveralCablesAndNoCableOption) {
-    const std::string cable_with_uart = "[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
-    sim_server server("[[cable]]\nname = \"SimCable [sim-0]\"\n" + cable_with_uart +
-                      "[[cable]]\nname = \"SimCable [sim-1]\"\n" + cable_with_uart);
+    jtag_server server(loopback_board() + one_uart_board(LOOPBACK_TARGET, "", "SimCable [sim-1]"));
     auto terminal = server.terminal({}, at_console());
     EXPECT_EQ(terminal->exit_code(60s), 1);
-    EXPECT_EQ(terminal->errors(), P + "You have more than one JTAG cable available so you must use the\r\n" + P +
-                                      "--cable option to choose between them (or set up a cable from\r\n" + P +
-                                      "the launch configuration window).\r\n" + P +
-                                      "No --cable option was provided (or you selected Automatic)\r\n");
+    EXPECT_EQ(terminal->errors(), crlf(SEVERAL_CABLES_REPORT + NO_CABLE_OPTION_LINE));
     EXPECT_EQ(terminal->output(), "");
 }
 
 TEST(WineConnectionFailure, NoCableMatchingTheCableOption) {
-    sim_server server(exec_board("exec cat > /dev/null"));
+    jtag_server server(exec_board("exec cat > /dev/null"));
     auto terminal = server.terminal({"--cable", "USB-7"}, at_console());
     EXPECT_EQ(terminal->exit_code(60s), 1);
-    EXPECT_EQ(terminal->errors(), P + "There are no JTAG cables available on your system which match\r\n" + P +
-                                      "the --cable option you provided (USB-7).\r\n");
+    EXPECT_EQ(terminal->errors(), crlf(no_matching_cable_report("USB-7")));
 }
 
-const std::string UNVERIFIED_WARNING =
-    "\r\n" + P + "Warning: Unable to verify whether your download cable is\r\n" + P +
-    "supported for Tolvan systems.  If you use an unsupported cable\r\n" + P +
-    "you may experience intermittent JTAG communication failures.\r\n" + P +
-    "Please refer to the file errata.txt included in the Tolvan\r\n" + P +
-    "development kit documents directory for information on how to\r\n" + P + "update your system.\r\n\r\n";
-
-const std::string UNSUPPORTED_WARNING =
-    "\r\n" + P + "Warning: The JTAG cable you are using is not supported for Tolvan\r\n" + P +
-    "systems.  You may experience intermittent JTAG communication\r\n" + P +
-    "failures with this cable.  Please use a USB Ferrant revision B\r\n" + P +
-    "cable or another supported cable.  Please refer to the file\r\n" + P +
-    "errata.txt included in the Tolvan development kit documents\r\n" + P + "directory for more information.\r\n\r\n";
+const std::string UNVERIFIED_WARNING = crlf(UNVERIFIED_CABLE_WARNING);
+const std::string UNSUPPORTED_WARNING = crlf(UNSUPPORTED_CABLE_WARNING);
 
 /// The warnings a one-second run on a cable with this support value prints.
 std::string cable_warnings(int support, const std::vector<std::string>& program = {}) {
-    sim_server server(exec_board("exec cat > /dev/null", support));
+    jtag_server server(exec_board("exec cat > /dev/null", "support = " + std::to_string(support) + "\n"));
     std::unique_ptr<child_process> terminal;
     if (program.empty()) {
         terminal = server.terminal({"-q", "-o", "1"}, at_console());
@@ -238,7 +204,7 @@ TEST(WineProfileCapture, ProfileFileIsWrittenByteForByte) {
     }
     std::string length;
     for (int i = 0; i < 4; ++i) length.push_back(static_cast<char>(profile.size() >> (8 * i)));
-    sim_server server(exec_board("printf 'booting\\n**gmon.out data follows**\\n'; printf '" +
+    jtag_server server(exec_board("printf 'booting\\n**gmon.out data follows**\\n'; printf '" +
                                  printf_escapes(length + profile) + "'; printf 'after\\n'; exec cat > /dev/null"));
     temp_dir carved;
     launch how = at_console();
@@ -253,7 +219,7 @@ TEST(WineProfileCapture, ProfileFileIsWrittenByteForByte) {
 }
 
 TEST(WineSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
-    sim_server server(exec_board("exec cat > /dev/null"));
+    jtag_server server(exec_board("exec cat > /dev/null"));
     auto terminal = server.terminal({"-w", "30"}, at_console());
     ASSERT_TRUE(terminal->expect("30s", 60s)) << escaped(terminal->output());
     terminal->send("\x03");
@@ -263,8 +229,7 @@ TEST(WineSession, CtrlCDuringTheCountdownEndsWithoutConnecting) {
     EXPECT_EQ(out.find("connected"), std::string::npos);
 }
 
-const std::string LOOPBACK_BOARD =
-    "[[cable]]\nname = \"SimCable [sim-0]\"\n[[cable.device]]\n[[cable.device.uart]]\ntarget = \"loopback\"\n";
+const std::string LOOPBACK_BOARD = loopback_board();
 
 /// Types `text` once the console reads and waits for the loopback's echo.
 bool echoes(child_process& terminal, const std::string& text) {
@@ -274,22 +239,20 @@ bool echoes(child_process& terminal, const std::string& text) {
 }
 
 TEST(WineFault, UnpluggedCableEndsTheRunWithAnIoError) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = server.terminal({}, at_console());
-    ASSERT_TRUE(terminal->expect(BANNER, 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect(BANNER_CRLF, 60s)) << escaped(terminal->output());
     ASSERT_TRUE(echoes(*terminal, "ping-1")) << escaped(terminal->output());
-    int status = -1;
-    server.chainprobe({"unplug", "SimCable"}, &status);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(server.chainprobe({"unplug", "SimCable"}), 0);
     EXPECT_EQ(terminal->exit_code(), 0) << escaped(terminal->output());
-    EXPECT_EQ(terminal->output(), CONNECTED + BANNER + "ping-1\r\nJTAG connection interrupted!\r\n" +
-                                      exit_line("I/O error communicating with target"));
+    EXPECT_EQ(terminal->output(), CONNECTED_CRLF + BANNER_CRLF + "ping-1\r\nJTAG connection interrupted!\r\n" +
+                                      exit_line_crlf("I/O error communicating with target"));
 }
 
 TEST(WineFault, PersistentTerminalReconnectsAfterReplug) {
-    sim_server server(LOOPBACK_BOARD);
+    jtag_server server(LOOPBACK_BOARD);
     auto terminal = server.terminal({"--persistent"}, at_console());
-    ASSERT_TRUE(terminal->expect(BANNER, 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect(BANNER_CRLF, 60s)) << escaped(terminal->output());
     ASSERT_TRUE(echoes(*terminal, "before-unplug")) << escaped(terminal->output());
     server.chainprobe({"unplug", "SimCable [sim-0]"});
     ASSERT_TRUE(terminal->expect("\r\nJTAG connection interrupted!\r\n")) << escaped(terminal->output());
@@ -306,7 +269,7 @@ TEST(WineFault, PersistentTerminalReconnectsAfterReplug) {
 TEST(WineSession, InputFromTheNullDeviceIsNoConsoleToRestore) {
     // The null device is a character device but no console: the program
     // leaves the mode alone and has nothing to complain about at the end.
-    sim_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
+    jtag_server server(exec_board("printf 'hi\\n'; exec cat > /dev/null"));
     launch how;
     how.argv = {"/bin/sh", "-c", "exec \"$0\" -q -o 1 < /dev/null", terminal_program()};
     how.env = {server.address_setting()};
@@ -319,4 +282,4 @@ TEST(WineSession, InputFromTheNullDeviceIsNoConsoleToRestore) {
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace wine

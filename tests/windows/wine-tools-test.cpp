@@ -5,23 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "../e2e/sim-server.h"
+#include "tests/support/expected-texts.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/windows/windows-programs.h"
 
-namespace e2e {
+namespace wine {
 namespace {
 
-std::string windows_program(const std::string& name) {
-    return std::string(TT_WINDOWS_BIN) + "/" + name;
-}
-
-std::string without_carriage_returns(std::string text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out.push_back(text[i]);
-    }
-    return out;
-}
+using namespace test_support;
 
 TEST(WineServer, DemoBoardServesTheWindowsTerminal) {
     launch how{.argv = {TT_WINE_RUN, windows_program("jtag-server.exe"), "--listen", "127.0.0.1:0"},
@@ -53,12 +44,12 @@ TEST(WineServer, DemoBoardServesTheWindowsTerminal) {
 }
 
 TEST(WineChainprobe, ShowsTheChainAsOnLinux) {
-    sim_server server("[[cable]]\nname = \"SimCable [sim-0]\"\nsupport = 1\n[[cable.device]]\n"
+    jtag_server server("[[cable]]\nname = \"SimCable [sim-0]\"\nsupport = 1\n[[cable.device]]\n"
                       "[[cable.device.uart]]\ntarget = \"loopback\"\n[[cable.device.uart]]\ntarget = \"demo\"\n"
                       "[[cable]]\nname = \"SimCable [sim-1]\"\npowered = false\n");
-    int linux_status = -1;
     int windows_status = -1;
-    std::string on_linux = server.chainprobe({}, &linux_status);
+    std::string on_linux;
+    int linux_status = server.chainprobe({}, &on_linux);
     std::string on_windows =
         run_command({TT_WINE_RUN, windows_program("chainprobe.exe")}, {server.address_setting()}, &windows_status);
     EXPECT_EQ(windows_status, linux_status);
@@ -68,4 +59,4 @@ TEST(WineChainprobe, ShowsTheChainAsOnLinux) {
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace wine

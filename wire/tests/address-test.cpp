@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "environment.h"
+#include "tests/support/environment.h"
 
 using namespace wire;
 
@@ -32,15 +32,15 @@ TEST(ServerAddressParsing, RejectsMalformedAddresses) {
 TEST(ServerAddressParsing, EnvironmentOverridesDefault) {
     ServerAddress address;
     std::string error;
-    test_environment::unset(k_server_variable);
+    test_support::unset_environment(k_server_variable);
     ASSERT_TRUE(server_address_from_environment(address, error));
     EXPECT_EQ(address.port, k_default_port);
-    test_environment::set(k_server_variable, "localhost:1234");
+    test_support::set_environment(k_server_variable, "localhost:1234");
     ASSERT_TRUE(server_address_from_environment(address, error));
     EXPECT_EQ(address.host, "localhost");
     EXPECT_EQ(address.port, 1234);
-    test_environment::set(k_server_variable, "nonsense");
+    test_support::set_environment(k_server_variable, "nonsense");
     EXPECT_FALSE(server_address_from_environment(address, error));
     EXPECT_NE(error.find(k_server_variable), std::string::npos);
-    test_environment::unset(k_server_variable);
+    test_support::unset_environment(k_server_variable);
 }

@@ -4,64 +4,59 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <random>
-#include <fstream>
 #include <string>
 
-#include "environment.h"
+#include "tests/support/environment.h"
+#include "tests/support/temp-dir.h"
 #include "wire/messages.h"
 
 namespace wire {
 namespace {
 
-std::string write_temp(const std::string& contents) {
-    static int serial = 0;
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("secret-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(serial++)))
-                           .string();
-    std::ofstream(path, std::ios::binary) << contents;
-    return path;
+using namespace test_support;
+
+/// A file holding `contents` in the test's own folder.
+std::string write_temp(const temp_dir& folder, const std::string& name, const std::string& contents) {
+    folder.write(name, contents);
+    return folder.file(name);
 }
 
 TEST(Secret, FileLosesItsLineEndOnly) {
+    temp_dir folder;
     std::string secret, error;
-    std::string path = write_temp("  s3cret with blanks\t\r\n\n");
+    std::string path = write_temp(folder, "secret", "  s3cret with blanks\t\r\n\n");
     ASSERT_TRUE(read_secret_file(path, secret, error)) << error;
     EXPECT_EQ(secret, "  s3cret with blanks");
-    std::remove(path.c_str());
 }
 
 TEST(Secret, EmptyMissingAndOverlongFilesAreRefused) {
+    temp_dir folder;
     std::string secret, error;
-    std::string empty = write_temp(" \n");
+    std::string empty = write_temp(folder, "empty", " \n");
     EXPECT_FALSE(read_secret_file(empty, secret, error));
     EXPECT_NE(error.find("empty"), std::string::npos) << error;
     EXPECT_FALSE(read_secret_file("/nonexistent/secret", secret, error));
     EXPECT_NE(error.find("/nonexistent/secret"), std::string::npos) << error;
-    std::string overlong = write_temp(std::string(k_max_text + 1, 'x'));
+    std::string overlong = write_temp(folder, "overlong", std::string(k_max_text + 1, 'x'));
     EXPECT_FALSE(read_secret_file(overlong, secret, error));
-    std::string longest = write_temp(std::string(k_max_text, 'x'));
+    std::string longest = write_temp(folder, "longest", std::string(k_max_text, 'x'));
     EXPECT_TRUE(read_secret_file(longest, secret, error));
-    for (const std::string& path : {empty, overlong, longest}) std::remove(path.c_str());
 }
 
 TEST(Secret, EnvironmentNamesTheFileOrNothing) {
+    temp_dir folder;
     std::string secret = "stale", error;
-    test_environment::unset(k_secret_variable);
+    unset_environment(k_secret_variable);
     ASSERT_TRUE(secret_from_environment(secret, error));
     EXPECT_EQ(secret, "");
-    std::string path = write_temp("from-env\n");
-    test_environment::set(k_secret_variable, path.c_str());
+    std::string path = write_temp(folder, "secret", "from-env\n");
+    set_environment(k_secret_variable, path.c_str());
     ASSERT_TRUE(secret_from_environment(secret, error)) << error;
     EXPECT_EQ(secret, "from-env");
-    test_environment::set(k_secret_variable, "/nonexistent/secret");
+    set_environment(k_secret_variable, "/nonexistent/secret");
     EXPECT_FALSE(secret_from_environment(secret, error));
     EXPECT_NE(error.find(k_secret_variable), std::string::npos) << error;
-    test_environment::unset(k_secret_variable);
-    std::remove(path.c_str());
+    unset_environment(k_secret_variable);
 }
 
 TEST(Secret, ComparisonNeedsEveryByteAndTheLength) {

@@ -6,10 +6,11 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <termios.h>
 #include <vector>
 
-namespace e2e {
+namespace test_support {
 
 using namespace std::chrono_literals;
 
@@ -37,11 +38,15 @@ public:
     void send(const std::string& bytes);
     /// Closes the input pipe (end of input).
     void close_input();
+    /// Closes the test's end of a standard output pipe: the program's writes
+    /// fail from now on, as into a pager that has quit.
+    void close_output();
     void signal(int number);
     pid_t pid() const { return m_pid; }
 
-    /// Waits until the output (line ends as "\n") contains `text`; false on time-out.
-    bool expect(const std::string& text, std::chrono::milliseconds limit = 15s);
+    /// Waits until the output (line ends as "\n") contains `text` at or after
+    /// offset `from`; false on time-out.
+    bool expect(const std::string& text, std::chrono::milliseconds limit = 15s, std::size_t from = 0);
     /// Waits for the exit; the status as from waitpid, or nullopt on time-out.
     std::optional<int> wait(std::chrono::milliseconds limit = 20s);
     /// Exit code after a normal exit, -1000 - signal after a signal, nullopt on time-out.
@@ -73,26 +78,30 @@ private:
 /// Modes compare equal as `stty -g` would see them.
 bool same_mode(const termios& a, const termios& b);
 
+/// The mode every new pseudo-terminal starts in: what a program under test
+/// found before it touched anything.
+termios fresh_terminal_mode();
+
 /// Escapes control bytes, for failure messages.
 std::string escaped(const std::string& bytes);
 
-/// A fresh temporary folder, removed with its contents at the end of the test.
-class temp_dir {
-public:
-    temp_dir();
-    ~temp_dir();
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-    void write(const std::string& name, const std::string& contents) const;
-    std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const;
-
-private:
-    std::string m_path;
-};
-
-/// Runs a command to its end and returns what it printed on standard output.
+/// Runs a command to its end with its input closed; what it printed on
+/// standard output and standard error, and its exit code in `status`.
 std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                         int* status = nullptr);
 
-}  // namespace e2e
+/// How often `what` occurs in `text`.
+std::size_t occurrences(const std::string& text, const std::string& what);
+
+/// Waits (polling, with a generous guard) until `predicate` holds.
+template <typename Predicate>
+bool eventually(Predicate predicate, std::chrono::seconds guard = 60s) {
+    auto give_up = std::chrono::steady_clock::now() + guard;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+}  // namespace test_support

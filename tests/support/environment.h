@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-namespace test_environment {
+namespace test_support {
 
-inline void set(const char* name, const char* value) {
+inline void set_environment(const char* name, const char* value) {
 #ifdef _WIN32
     _putenv_s(name, value);  // the Windows C runtime's way
 #else
@@ -13,7 +13,7 @@ inline void set(const char* name, const char* value) {
 #endif
 }
 
-inline void unset(const char* name) {
+inline void unset_environment(const char* name) {
 #ifdef _WIN32
     _putenv_s(name, "");
 #else
@@ -21,4 +21,4 @@ inline void unset(const char* name) {
 #endif
 }
 
-}  // namespace test_environment
+}  // namespace test_support

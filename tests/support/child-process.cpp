@@ -1,5 +1,5 @@
 // Pseudo-terminal and pipe plumbing for the end-to-end tests.
-#include "child-process.h"
+#include "tests/support/child-process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -18,19 +18,11 @@
 #include <thread>
 #include <unistd.h>
 
-namespace e2e {
+#include "tests/support/expected-texts.h"
+
+namespace test_support {
 
 namespace {
-
-std::string without_carriage_returns(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out.push_back(text[i]);
-    }
-    return out;
-}
 
 [[noreturn]] void exec_child(const launch& how) {
     if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0) _exit(126);
@@ -153,6 +145,14 @@ void child_process::close_input() {
     }
 }
 
+void child_process::close_output() {
+    if (m_output >= 0 && m_output != m_input) {
+        read_available(m_output, m_raw_output);
+        close(m_output);
+        m_output = -1;
+    }
+}
+
 void child_process::signal(int number) {
     kill(m_pid, number);
 }
@@ -165,19 +165,23 @@ void child_process::pump(std::chrono::milliseconds limit) {
     if (m_screen >= 0) read_available(m_screen, m_raw_screen);
 }
 
-bool child_process::expect(const std::string& text, std::chrono::milliseconds limit) {
+bool child_process::expect(const std::string& text, std::chrono::milliseconds limit, std::size_t from) {
     auto deadline = std::chrono::steady_clock::now() + limit;
+    auto seen = [&] {
+        std::string out = output();
+        return out.size() >= from && out.find(text, from) != std::string::npos;
+    };
     for (;;) {
-        if (output().find(text) != std::string::npos) return true;
+        if (seen()) return true;
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
         pump(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now), 50ms));
         if (!m_status) {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
-        } else if (output().find(text) == std::string::npos) {
+        } else if (!seen()) {
             pump(10ms);
-            return output().find(text) != std::string::npos;
+            return seen();
         }
     }
 }
@@ -245,33 +249,6 @@ std::string escaped(const std::string& bytes) {
     return out;
 }
 
-temp_dir::temp_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tolvan-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    m_path = pattern;
-}
-
-temp_dir::~temp_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-void temp_dir::write(const std::string& name, const std::string& contents) const {
-    std::ofstream out(file(name), std::ios::binary);
-    out << contents;
-}
-
-std::string temp_dir::read(const std::string& name) const {
-    std::ifstream in(file(name), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-bool temp_dir::exists(const std::string& name) const {
-    return std::filesystem::exists(file(name));
-}
-
 std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status) {
     launch how{.argv = argv, .env = env, .terminal = false};
     child_process child(how);
@@ -281,4 +258,21 @@ std::string run_command(const std::vector<std::string>& argv, const std::vector<
     return child.output();
 }
 
-}  // namespace e2e
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+termios fresh_terminal_mode() {
+    int master = -1, slave = -1;
+    termios mode{};
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+        tcgetattr(slave, &mode);
+        close(master);
+        close(slave);
+    }
+    return mode;
+}
+
+}  // namespace test_support
