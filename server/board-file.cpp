@@ -2,6 +2,7 @@
 // types and out-of-range values are errors naming file and line).
 #include "server/board.h"
 
+
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -9,7 +10,7 @@
 
 #include <toml++/toml.h>
 
-#include "wire/address.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ struct Checker {
         return false;
     }
 
-    bool only_keys(const toml::table& table, std::initializer_list<std::string_view> keys, const char* what) {
+    bool only_keys(const toml::table& table, const std::vector<std::string_view>& keys, const char* what) {
         for (const auto& [key, value] : table) {
             bool known = false;
             for (std::string_view allowed : keys)
@@ -33,38 +34,56 @@ struct Checker {
         return true;
     }
 
-    bool get_bool(const toml::table& table, const char* key, bool& value) {
-        const toml::node* node = table.get(key);
-        if (node == nullptr)
+    /// Reads `key` when it is given, of the type that `value` holds; `where`
+    /// is its node, or null when it is not given.
+    bool get(const toml::table& table, const char* key, TargetValue& value, const toml::node*& where) {
+        where = table.get(key);
+        if (where == nullptr)
             return true;
-        if (!node->is_boolean())
-            return fail(*node, std::string("'") + key + "' must be true or false");
-        value = node->as_boolean()->get();
+        const std::string name = std::string("'") + key + "'";
+        if (std::holds_alternative<bool>(value)) {
+            if (!where->is_boolean())
+                return fail(*where, name + " must be true or false");
+            value = where->as_boolean()->get();
+        } else if (std::holds_alternative<std::int64_t>(value)) {
+            if (!where->is_integer())
+                return fail(*where, name + " must be an integer");
+            value = where->as_integer()->get();
+        } else {
+            if (!where->is_string())
+                return fail(*where, name + " must be a string");
+            value = where->as_string()->get();
+        }
+        return true;
+    }
+
+    bool get_bool(const toml::table& table, const char* key, bool& value) {
+        TargetValue given = value;
+        const toml::node* where = nullptr;
+        if (!get(table, key, given, where))
+            return false;
+        value = std::get<bool>(given);
         return true;
     }
 
     bool get_int(const toml::table& table, const char* key, std::int64_t low, std::int64_t high, std::int64_t& value) {
-        const toml::node* node = table.get(key);
-        if (node == nullptr)
-            return true;
-        if (!node->is_integer())
-            return fail(*node, std::string("'") + key + "' must be an integer");
-        const std::int64_t number = node->as_integer()->get();
+        TargetValue given = value;
+        const toml::node* where = nullptr;
+        if (!get(table, key, given, where))
+            return false;
+        const std::int64_t number = std::get<std::int64_t>(given);
         if (number < low || number > high)
-            return fail(*node, std::string("'") + key + "' must be from " + std::to_string(low) + " to " +
-                                   std::to_string(high));
+            return fail(*where, std::string("'") + key + "' must be from " + std::to_string(low) + " to " +
+                                    std::to_string(high));
         value = number;
         return true;
     }
 
-    bool get_string(const toml::table& table, const char* key, std::string& value, const toml::node** where) {
-        const toml::node* node = table.get(key);
-        *where = node;
-        if (node == nullptr)
-            return true;
-        if (!node->is_string())
-            return fail(*node, std::string("'") + key + "' must be a string");
-        value = node->as_string()->get();
+    bool get_string(const toml::table& table, const char* key, std::string& value, const toml::node*& where) {
+        TargetValue given = value;
+        if (!get(table, key, given, where))
+            return false;
+        value = std::get<std::string>(given);
         return true;
     }
 
@@ -82,44 +101,60 @@ struct Checker {
     }
 
     bool uart(const toml::table& table, UartConfig& uart) {
-        if (!only_keys(table, {"compatible", "rx_fifo", "tx_fifo", "target", "command", "listen"}, "a uart"))
+        std::vector<std::string_view> keys{"compatible", "rx_fifo", "tx_fifo", "target"};
+        for (const TargetKind& kind : target_kinds())
+            for (const TargetKey& key : kind.keys)
+                keys.push_back(key.name);
+        if (!only_keys(table, keys, "a uart"))
             return false;
         std::int64_t rx = uart.rx_fifo;
         std::int64_t tx = uart.tx_fifo;
-        std::string target = "demo";
         const toml::node* target_node = nullptr;
-        const toml::node* command_node = nullptr;
-        const toml::node* listen_node = nullptr;
         if (!get_bool(table, "compatible", uart.compatible) || !get_int(table, "rx_fifo", k_min_fifo, k_max_fifo, rx) ||
             !get_int(table, "tx_fifo", k_min_fifo, k_max_fifo, tx) ||
-            !get_string(table, "target", target, &target_node) ||
-            !get_string(table, "command", uart.command, &command_node) ||
-            !get_string(table, "listen", uart.listen, &listen_node))
+            !get_string(table, "target", uart.target, target_node))
             return false;
         uart.rx_fifo = static_cast<std::uint32_t>(rx);
         uart.tx_fifo = static_cast<std::uint32_t>(tx);
-        if (target == "demo")
-            uart.target = TargetKind::demo;
-        else if (target == "loopback")
-            uart.target = TargetKind::loopback;
-        else if (target == "exec")
-            uart.target = TargetKind::exec;
-        else if (target == "tcp")
-            uart.target = TargetKind::tcp;
-        else
-            return fail(*target_node, "unknown target '" + target + "' (demo, loopback, exec or tcp)");
-        if (uart.target == TargetKind::exec && uart.command.empty())
-            return fail(command_node != nullptr ? *command_node : static_cast<const toml::node&>(table),
-                        "an exec target needs a non-empty 'command'");
-        if (uart.target != TargetKind::exec && command_node != nullptr)
-            return fail(*command_node, "'command' is only for exec targets");
-        if (listen_node != nullptr) {
-            if (uart.target != TargetKind::tcp)
-                return fail(*listen_node, "'listen' is only for tcp targets");
-            wire::ServerAddress address;
-            std::string problem;
-            if (!wire::parse_address(uart.listen, address, problem))
-                return fail(*listen_node, "'listen': " + problem);
+
+        // The kinds' own keys: the types of all that are given, then the
+        // target's kind, the keys it needs, the keys it does not take, and
+        // the checks of its own.
+        std::vector<std::pair<const TargetKey*, const toml::node*>> given;
+        for (const TargetKind& kind : target_kinds()) {
+            for (const TargetKey& key : kind.keys) {
+                TargetValue value = key.fallback;
+                const toml::node* where = nullptr;
+                if (!get(table, key.name, value, where))
+                    return false;
+                if (where != nullptr)
+                    given.emplace_back(&key, where);
+            }
+        }
+        const TargetKind* kind = find_target_kind(uart.target);
+        if (kind == nullptr)
+            return fail(*target_node, "unknown target '" + uart.target + "' (" + target_kind_names() + ")");
+        for (const TargetKey& key : kind->keys) {
+            TargetValue value = key.fallback;
+            const toml::node* where = nullptr;
+            get(table, key.name, value, where);
+            const std::string* text = std::get_if<std::string>(&value);
+            if (*key.missing != '\0' && (where == nullptr || (text != nullptr && text->empty())))
+                return fail(where != nullptr ? *where : static_cast<const toml::node&>(table), key.missing);
+            uart.settings.set(key.name, value);
+        }
+        for (const auto& [key, where] : given) {
+            if (!kind->takes(key->name))
+                return fail(*where, std::string("'") + key->name + "' is only for " + target_kind_names(key->name) +
+                                        " targets");
+        }
+        for (const auto& [key, where] : given) {
+            TargetValue value = key->fallback;
+            const toml::node* ignored = nullptr;
+            get(table, key->name, value, ignored);
+            const std::string problem = key->check != nullptr ? key->check(value) : std::string();
+            if (!problem.empty())
+                return fail(*where, std::string("'") + key->name + "': " + problem);
         }
         return true;
     }
@@ -129,7 +164,7 @@ struct Checker {
             return false;
         const toml::node* name_node = nullptr;
         std::int64_t support = 0;
-        if (!get_string(table, "name", cable.name, &name_node) || !get_bool(table, "plugged", cable.plugged) ||
+        if (!get_string(table, "name", cable.name, name_node) || !get_bool(table, "plugged", cable.plugged) ||
             !get_bool(table, "powered", cable.powered) || !get_bool(table, "board", cable.has_board) ||
             !get_int(table, "support", INT32_MIN, INT32_MAX, support))
             return false;

@@ -3,19 +3,42 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
-enum class TargetKind { demo, loopback, exec, tcp };
+/// The value of a board-file key of a target kind's own.
+using TargetValue = std::variant<std::string, std::int64_t, bool>;
+
+/// A target's own settings, by key: those its kind declares, each given or
+/// at its default (server/target-kinds.h).
+class TargetSettings {
+public:
+    void set(const std::string& key, TargetValue value) { m_values[key] = std::move(value); }
+    /// The value of a text, number or flag key; empty, 0 or false when absent.
+    std::string text(const std::string& key) const { return get<std::string>(key); }
+    std::int64_t number(const std::string& key) const { return get<std::int64_t>(key); }
+    bool flag(const std::string& key) const { return get<bool>(key); }
+
+private:
+    template <typename T>
+    T get(const std::string& key) const {
+        const auto found = m_values.find(key);
+        const T* value = found != m_values.end() ? std::get_if<T>(&found->second) : nullptr;
+        return value != nullptr ? *value : T{};
+    }
+
+    std::map<std::string, TargetValue> m_values;
+};
 
 struct UartConfig {
     bool compatible = true;
     std::uint32_t rx_fifo = 64;  ///< host -> target
     std::uint32_t tx_fifo = 64;  ///< target -> host
-    TargetKind target = TargetKind::demo;
-    std::string command;                 ///< exec
-    std::string listen = "127.0.0.1:0";  ///< tcp
+    std::string target = "demo";  ///< the name of its target's kind
+    TargetSettings settings;      ///< the kind's own keys
 };
 
 struct DeviceConfig {

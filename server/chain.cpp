@@ -65,21 +65,15 @@ Selection select_uart(const CABLES& cables, const std::string& cable_text, int d
         return selection;
     }
     int found = 0;
-    for (std::size_t d = 0; d < cable.devices.size(); ++d) {
-        const int device_number = static_cast<int>(d) + 1;
-        if (device > 0 && device != device_number)
-            continue;
-        const auto& uarts = cable.devices[d].uarts;
-        for (std::size_t i = 0; i < uarts.size(); ++i) {
-            if (instance >= 0 && instance != static_cast<int>(i))
-                continue;
-            if (++found == 1) {
-                selection.uart = uarts[i].get();
-                selection.device = device_number;
-                selection.instance = static_cast<int>(i);
-            }
+    for_each_uart(cable, [&](CABLE&, int device_number, int instance_number, UART& uart) {
+        if ((device > 0 && device != device_number) || (instance >= 0 && instance != instance_number))
+            return;
+        if (++found == 1) {
+            selection.uart = &uart;
+            selection.device = device_number;
+            selection.instance = instance_number;
         }
-    }
+    });
     if (found == 0) {
         selection.code = wire::OpenCode::no_uart;
         selection.text = "no JTAG UART matches device " + std::to_string(device) + ", instance " +
@@ -106,6 +100,27 @@ Selection select_uart(const CABLES& cables, const std::string& cable_text, int d
     return selection;
 }
 
+namespace {
+
+wire::UartInfo describe_uart(const UART& uart) {
+    wire::UartInfo info;
+    info.compatible = uart.compatible();
+    info.rx_fifo = static_cast<std::uint32_t>(uart.rx().capacity());
+    info.tx_fifo = static_cast<std::uint32_t>(uart.tx().capacity());
+    info.rx_fill = static_cast<std::uint32_t>(uart.rx().size());
+    info.tx_fill = static_cast<std::uint32_t>(uart.tx().size());
+    info.target = uart.target() != nullptr ? uart.target()->describe() : "none";
+    info.attached = uart.target_attached();
+    if (const UART_HOST* holder = uart.holder()) {
+        info.held = true;
+        info.holder_name = holder->client_name();
+        info.holder_pid = holder->client_pid();
+    }
+    return info;
+}
+
+}  // namespace
+
 wire::ListReply describe_chain(const CABLES& cables) {
     wire::ListReply reply;
     for (const auto& cable : cables) {
@@ -115,26 +130,10 @@ wire::ListReply describe_chain(const CABLES& cables) {
         info.has_board = cable->has_board;
         info.powered = cable->powered;
         info.support = cable->support;
-        for (const DEVICE& device : cable->devices) {
-            wire::DeviceInfo device_info;
-            for (const auto& uart : device.uarts) {
-                wire::UartInfo uart_info;
-                uart_info.compatible = uart->compatible();
-                uart_info.rx_fifo = static_cast<std::uint32_t>(uart->rx().capacity());
-                uart_info.tx_fifo = static_cast<std::uint32_t>(uart->tx().capacity());
-                uart_info.rx_fill = static_cast<std::uint32_t>(uart->rx().size());
-                uart_info.tx_fill = static_cast<std::uint32_t>(uart->tx().size());
-                uart_info.target = uart->target() != nullptr ? uart->target()->describe() : "none";
-                uart_info.attached = uart->target_attached();
-                if (const UART_HOST* holder = uart->holder()) {
-                    uart_info.held = true;
-                    uart_info.holder_name = holder->client_name();
-                    uart_info.holder_pid = holder->client_pid();
-                }
-                device_info.uarts.push_back(std::move(uart_info));
-            }
-            info.devices.push_back(std::move(device_info));
-        }
+        info.devices.resize(cable->devices.size());
+        for_each_uart(*cable, [&info](CABLE&, int device, int, UART& uart) {
+            info.devices[static_cast<std::size_t>(device) - 1].uarts.push_back(describe_uart(uart));
+        });
         reply.cables.push_back(std::move(info));
     }
     return reply;

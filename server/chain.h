@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "server/uart.h"
@@ -25,6 +26,36 @@ struct CABLE {
 };
 
 using CABLES = std::vector<std::unique_ptr<CABLE>>;
+
+/// Calls `visit(cable, device, instance, uart)` for every UART of `cable`,
+/// devices numbered from 1 and instances from 0, in chain order. A visitor
+/// that returns false stops the walk, which then returns false.
+template <typename Visit>
+bool for_each_uart(CABLE& cable, Visit&& visit) {
+    for (std::size_t d = 0; d < cable.devices.size(); ++d) {
+        for (std::size_t i = 0; i < cable.devices[d].uarts.size(); ++i) {
+            UART& uart = *cable.devices[d].uarts[i];
+            const int device = static_cast<int>(d) + 1;
+            const int instance = static_cast<int>(i);
+            if constexpr (std::is_same_v<decltype(visit(cable, device, instance, uart)), bool>) {
+                if (!visit(cable, device, instance, uart))
+                    return false;
+            } else {
+                visit(cable, device, instance, uart);
+            }
+        }
+    }
+    return true;
+}
+
+/// The same for every UART of every cable.
+template <typename Visit>
+bool for_each_uart(const CABLES& cables, Visit&& visit) {
+    for (const auto& cable : cables)
+        if (!for_each_uart(*cable, visit))
+            return false;
+    return true;
+}
 
 struct CableMatch {
     wire::OpenCode code = wire::OpenCode::ok;  ///< ok, ambiguous_cable or no_cable

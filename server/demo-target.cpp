@@ -2,7 +2,7 @@
 // and a few commands (help, count N, gmon, bye) for trying the terminal out.
 #include <cstring>
 
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -167,6 +167,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TARGET> make_demo_target() {
+std::unique_ptr<TARGET> make_demo_target(const TargetSettings&, asio::io_context&) {
     return std::make_unique<DEMO_TARGET>();
 }

@@ -15,7 +15,7 @@
 #include <asio/write.hpp>
 
 #include "server/stream-target.h"
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -113,8 +113,8 @@ void reap(asio::signal_set& signals) {
 
 }  // namespace
 
-std::unique_ptr<TARGET> make_exec_target(const std::string& command, asio::io_context& io) {
-    return std::make_unique<EXEC_TARGET>(command, io);
+std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::io_context& io) {
+    return std::make_unique<EXEC_TARGET>(settings.text("command"), io);
 }
 
 void watch_exec_children(asio::io_context& io) {

@@ -1,6 +1,6 @@
 // The exec target is not available on Windows: board files that ask for one
 // load, and starting it fails with a clear message.
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -21,8 +21,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TARGET> make_exec_target(const std::string& command, asio::io_context&) {
-    return std::make_unique<EXEC_TARGET>(command);
+std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::io_context&) {
+    return std::make_unique<EXEC_TARGET>(settings.text("command"));
 }
 
 void watch_exec_children(asio::io_context&) {}

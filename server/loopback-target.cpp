@@ -1,6 +1,6 @@
 // The loopback target: what the host writes comes straight back, at the pace
 // the host reads it (a full transmit FIFO stops the receive FIFO draining).
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -26,6 +26,6 @@ public:
 
 }  // namespace
 
-std::unique_ptr<TARGET> make_loopback_target() {
+std::unique_ptr<TARGET> make_loopback_target(const TargetSettings&, asio::io_context&) {
     return std::make_unique<LOOPBACK_TARGET>();
 }

@@ -15,7 +15,7 @@
 #include "server/board.h"
 #include "server/endpoint.h"
 #include "server/server.h"
-#include "server/targets.h"
+#include "server/target-kinds.h"
 #include "wire/address.h"
 #include "wire/secret.h"
 
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         return error_exit("--secret-file: " + error);
     policy.handshake_timeout_ms = static_cast<int>(handshake_seconds * 1000.0);
     server.set_policy(policy);
-    watch_exec_children(io);
+    prepare_target_kinds(io);
     if (!server.build(board, error) || !server.listen(endpoint, error) || !server.start_targets(error))
         return error_exit(error);
 

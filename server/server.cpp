@@ -3,7 +3,7 @@
 
 #include "server/endpoint.h"
 #include "server/session.h"
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 SERVER::SERVER(asio::io_context& io) : m_io(io), m_acceptor(io) {}
 
@@ -46,19 +46,14 @@ bool SERVER::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error)
 }
 
 bool SERVER::start_targets(std::string& error) {
-    for (const auto& cable : m_cables) {
-        for (std::size_t d = 0; d < cable->devices.size(); ++d) {
-            for (std::size_t i = 0; i < cable->devices[d].uarts.size(); ++i) {
-                std::string problem;
-                if (!cable->devices[d].uarts[i]->attach_target(cable->has_board && cable->powered, problem)) {
-                    error = "cable \"" + cable->name + "\" device " + std::to_string(d + 1) + " instance " +
-                            std::to_string(i) + ": " + problem;
-                    return false;
-                }
-            }
-        }
-    }
-    return true;
+    return for_each_uart(m_cables, [&error](CABLE& cable, int device, int instance, UART& uart) {
+        std::string problem;
+        if (uart.attach_target(cable.has_board && cable.powered, problem))
+            return true;
+        error = "cable \"" + cable.name + "\" device " + std::to_string(device) + " instance " +
+                std::to_string(instance) + ": " + problem;
+        return false;
+    });
 }
 
 std::string SERVER::listen_address() const {
@@ -69,15 +64,12 @@ std::string SERVER::listen_address() const {
 
 std::vector<std::string> SERVER::target_addresses() const {
     std::vector<std::string> lines;
-    for (const auto& cable : m_cables)
-        for (std::size_t d = 0; d < cable->devices.size(); ++d)
-            for (std::size_t i = 0; i < cable->devices[d].uarts.size(); ++i) {
-                const TARGET* target = cable->devices[d].uarts[i]->target();
-                const std::string address = target != nullptr ? target->listen_address() : std::string();
-                if (!address.empty())
-                    lines.push_back("target " + cable->name + " device " + std::to_string(d + 1) + " instance " +
-                                    std::to_string(i) + " on " + address);
-            }
+    for_each_uart(m_cables, [&lines](CABLE& cable, int device, int instance, UART& uart) {
+        const std::string address = uart.target() != nullptr ? uart.target()->listen_address() : std::string();
+        if (!address.empty())
+            lines.push_back("target " + cable.name + " device " + std::to_string(device) + " instance " +
+                            std::to_string(instance) + " on " + address);
+    });
     return lines;
 }
 
@@ -90,10 +82,7 @@ void SERVER::stop() {
     auto sessions = m_sessions;
     for (const auto& session : sessions)
         session->close();
-    for (const auto& cable : m_cables)
-        for (DEVICE& device : cable->devices)
-            for (auto& uart : device.uarts)
-                uart->detach_target();
+    for_each_uart(m_cables, [](CABLE&, int, int, UART& uart) { uart.detach_target(); });
 }
 
 void SERVER::accept() {
@@ -144,84 +133,99 @@ wire::ListReply SERVER::list() const {
     return describe_chain(m_cables);
 }
 
-wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
+namespace {
+
+wire::ControlReply done(const std::string& message) {
     wire::ControlReply reply;
-    auto failed = [&reply](const std::string& message) {
-        reply.status = 1;
-        reply.message = message;
-        return reply;
-    };
+    reply.message = message;
+    return reply;
+}
+
+wire::ControlReply failed(const std::string& message) {
+    wire::ControlReply reply;
+    reply.status = 1;
+    reply.message = message;
+    return reply;
+}
+
+std::string quoted(const CABLE& cable) {
+    return "\"" + cable.name + "\"";
+}
+
+wire::ControlReply unplug(CABLE& cable) {
+    if (cable.plugged) {
+        cable.plugged = false;
+        for_each_uart(cable, [](CABLE&, int, int, UART& uart) { uart.fault_host(wire::FaultReason::unplugged); });
+    }
+    return done(quoted(cable) + " unplugged");
+}
+
+wire::ControlReply plug(CABLE& cable) {
+    cable.plugged = true;
+    return done(quoted(cable) + " plugged in");
+}
+
+wire::ControlReply power(CABLE& cable, bool on) {
+    if (!cable.has_board)
+        return failed("there is no board on " + quoted(cable));
+    if (!on) {
+        if (cable.powered) {
+            cable.powered = false;
+            for_each_uart(cable, [](CABLE&, int, int, UART& uart) {
+                uart.fault_host(wire::FaultReason::power_off);
+                uart.power_off();
+            });
+        }
+        return done("the board on " + quoted(cable) + " is off");
+    }
+    cable.powered = true;
+    std::string problems;
+    for_each_uart(cable, [&problems](CABLE&, int, int, UART& uart) {
+        std::string problem;
+        if (!uart.power_on(problem))
+            problems += (problems.empty() ? "" : "; ") + problem;
+    });
+    if (!problems.empty())
+        return failed("the board on " + quoted(cable) + " is on, but: " + problems);
+    return done("the board on " + quoted(cable) + " is on");
+}
+
+/// Detaches (`attach` false) or attaches the target of one UART.
+wire::ControlReply attach_target(CABLE& cable, int device_number, int instance, bool attach) {
+    const std::string name = quoted(cable);
+    if (device_number < 1 || static_cast<std::size_t>(device_number) > cable.devices.size())
+        return failed("there is no device " + std::to_string(device_number) + " on " + name);
+    DEVICE& device = cable.devices[static_cast<std::size_t>(device_number) - 1];
+    if (instance < 0 || static_cast<std::size_t>(instance) >= device.uarts.size())
+        return failed("there is no JTAG UART instance " + std::to_string(instance) + " on device " +
+                      std::to_string(device_number) + " of " + name);
+    UART& uart = *device.uarts[static_cast<std::size_t>(instance)];
+    const std::string where = name + " device " + std::to_string(device_number) + " instance " +
+                              std::to_string(instance);
+    if (!attach) {
+        uart.detach_target();
+        return done("the target of " + where + " is detached");
+    }
+    std::string problem;
+    if (!uart.attach_target(cable.has_board && cable.powered, problem))
+        return failed("cannot attach the target of " + where + ": " + problem);
+    return done("the target of " + where + " is attached");
+}
+
+}  // namespace
+
+wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
     const CableMatch match = match_cable(m_cables, request.cable);
     if (match.code != wire::OpenCode::ok)
         return failed(match.text);
     CABLE& cable = *match.cable;
-    const std::string name = "\"" + cable.name + "\"";
-    auto for_each_uart = [&cable](auto action) {
-        for (DEVICE& device : cable.devices)
-            for (auto& uart : device.uarts)
-                action(*uart);
-    };
     switch (request.op) {
-    case wire::ControlOp::unplug:
-        if (cable.plugged) {
-            cable.plugged = false;
-            for_each_uart([](UART& uart) { uart.fault_host(wire::FaultReason::unplugged); });
-        }
-        reply.message = name + " unplugged";
-        return reply;
-    case wire::ControlOp::plug:
-        cable.plugged = true;
-        reply.message = name + " plugged in";
-        return reply;
-    case wire::ControlOp::power_off:
-    case wire::ControlOp::power_on: {
-        if (!cable.has_board)
-            return failed("there is no board on " + name);
-        if (request.op == wire::ControlOp::power_off) {
-            if (cable.powered) {
-                cable.powered = false;
-                for_each_uart([](UART& uart) {
-                    uart.fault_host(wire::FaultReason::power_off);
-                    uart.power_off();
-                });
-            }
-            reply.message = "the board on " + name + " is off";
-            return reply;
-        }
-        cable.powered = true;
-        std::string problems;
-        for_each_uart([&problems](UART& uart) {
-            std::string problem;
-            if (!uart.power_on(problem))
-                problems += (problems.empty() ? "" : "; ") + problem;
-        });
-        if (!problems.empty())
-            return failed("the board on " + name + " is on, but: " + problems);
-        reply.message = "the board on " + name + " is on";
-        return reply;
-    }
-    case wire::ControlOp::detach:
-    case wire::ControlOp::attach: {
-        if (request.device < 1 || static_cast<std::size_t>(request.device) > cable.devices.size())
-            return failed("there is no device " + std::to_string(request.device) + " on " + name);
-        DEVICE& device = cable.devices[static_cast<std::size_t>(request.device) - 1];
-        if (request.instance < 0 || static_cast<std::size_t>(request.instance) >= device.uarts.size())
-            return failed("there is no JTAG UART instance " + std::to_string(request.instance) + " on device " +
-                          std::to_string(request.device) + " of " + name);
-        UART& uart = *device.uarts[static_cast<std::size_t>(request.instance)];
-        const std::string where = name + " device " + std::to_string(request.device) + " instance " +
-                                  std::to_string(request.instance);
-        if (request.op == wire::ControlOp::detach) {
-            uart.detach_target();
-            reply.message = "the target of " + where + " is detached";
-            return reply;
-        }
-        std::string problem;
-        if (!uart.attach_target(cable.has_board && cable.powered, problem))
-            return failed("cannot attach the target of " + where + ": " + problem);
-        reply.message = "the target of " + where + " is attached";
-        return reply;
-    }
+    case wire::ControlOp::unplug: return unplug(cable);
+    case wire::ControlOp::plug: return plug(cable);
+    case wire::ControlOp::power_off: return power(cable, false);
+    case wire::ControlOp::power_on: return power(cable, true);
+    case wire::ControlOp::detach: return attach_target(cable, request.device, request.instance, false);
+    case wire::ControlOp::attach: return attach_target(cable, request.device, request.instance, true);
     }
     return failed("unknown control request");
 }

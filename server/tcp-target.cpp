@@ -5,7 +5,7 @@
 
 #include "server/endpoint.h"
 #include "server/stream-target.h"
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
 
@@ -96,6 +96,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TARGET> make_tcp_target(const std::string& listen, asio::io_context& io) {
-    return std::make_unique<TCP_TARGET>(listen, io);
+std::unique_ptr<TARGET> make_tcp_target(const TargetSettings& settings, asio::io_context& io) {
+    return std::make_unique<TCP_TARGET>(settings.text("listen"), io);
 }

@@ -46,7 +46,7 @@ listen = "127.0.0.1:5000"
     EXPECT_EQ(first.support, 0);
     ASSERT_EQ(first.devices.size(), 1u);
     const UartConfig& plain = first.devices[0].uarts.at(0);
-    EXPECT_EQ(plain.target, TargetKind::demo);
+    EXPECT_EQ(plain.target, "demo");
     EXPECT_EQ(plain.rx_fifo, 64u);
     EXPECT_EQ(plain.tx_fifo, 64u);
     EXPECT_TRUE(plain.compatible);
@@ -60,10 +60,10 @@ listen = "127.0.0.1:5000"
     EXPECT_FALSE(exec.compatible);
     EXPECT_EQ(exec.rx_fifo, 1u);
     EXPECT_EQ(exec.tx_fifo, 65536u);
-    EXPECT_EQ(exec.target, TargetKind::exec);
-    EXPECT_EQ(exec.command, "cat");
-    EXPECT_EQ(lab.devices[1].uarts[1].target, TargetKind::tcp);
-    EXPECT_EQ(lab.devices[1].uarts[1].listen, "127.0.0.1:5000");
+    EXPECT_EQ(exec.target, "exec");
+    EXPECT_EQ(exec.settings.text("command"), "cat");
+    EXPECT_EQ(lab.devices[1].uarts[1].target, "tcp");
+    EXPECT_EQ(lab.devices[1].uarts[1].settings.text("listen"), "127.0.0.1:5000");
 }
 
 TEST(BoardFile, EmptyFileHasNoCables) {

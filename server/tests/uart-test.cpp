@@ -5,9 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "server/fifo.h"
-#include "server/targets.h"
+#include "server/target-kinds.h"
 
 namespace {
+
+std::unique_ptr<TARGET> make_kind(const char* name) {
+    static asio::io_context io;
+    return find_target_kind(name)->make(TargetSettings{}, io);
+}
 
 class RECORDING_HOST : public UART_HOST {
 public:
@@ -54,7 +59,7 @@ TEST(Fifo, WrapsAroundAndStopsWhenFull) {
 
 TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
     UART uart(8, 8, true);
-    uart.set_target(make_loopback_target());
+    uart.set_target(make_kind("loopback"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     RECORDING_HOST host;
@@ -67,7 +72,7 @@ TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
 
 TEST(UartPump, FullWindowBacksUpIntoBothFifos) {
     UART uart(4, 4, true);
-    uart.set_target(make_loopback_target());
+    uart.set_target(make_kind("loopback"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     RECORDING_HOST host;
@@ -91,7 +96,7 @@ TEST(UartPump, FullWindowBacksUpIntoBothFifos) {
 
 TEST(UartPump, HeldBytesComeBeforeReadyAndLaterOutputAfter) {
     UART uart(64, 64, true);
-    uart.set_target(make_demo_target());
+    uart.set_target(make_kind("demo"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     const std::size_t banner = uart.tx().size();
@@ -106,7 +111,7 @@ TEST(UartPump, HeldBytesComeBeforeReadyAndLaterOutputAfter) {
 
 TEST(UartPump, FaultFreesTheUartAndPowerOffClearsFifos) {
     UART uart(8, 8, true);
-    uart.set_target(make_loopback_target());
+    uart.set_target(make_kind("loopback"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     RECORDING_HOST host;
@@ -123,7 +128,7 @@ TEST(UartPump, FaultFreesTheUartAndPowerOffClearsFifos) {
 
 TEST(DemoTarget, CountsAndSaysGoodbyeWithCtrlD) {
     UART uart(64, 64, true);
-    uart.set_target(make_demo_target());
+    uart.set_target(make_kind("demo"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     RECORDING_HOST host;
@@ -138,7 +143,7 @@ TEST(DemoTarget, CountsAndSaysGoodbyeWithCtrlD) {
 
 TEST(DemoTarget, ProfileBlockHasMarkerAndExactLength) {
     UART uart(64, 64, true);
-    uart.set_target(make_demo_target());
+    uart.set_target(make_kind("demo"));
     std::string error;
     ASSERT_TRUE(uart.attach_target(true, error));
     RECORDING_HOST host;

@@ -1,0 +1,72 @@
+// The table of target kinds and the factory that reads it.
+#include "server/target-kinds.h"
+
+#include "wire/address.h"
+
+// Each kind's factory (and preparation), in the kind's own file.
+std::unique_ptr<TARGET> make_demo_target(const TargetSettings& settings, asio::io_context& io);
+std::unique_ptr<TARGET> make_loopback_target(const TargetSettings& settings, asio::io_context& io);
+std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::io_context& io);
+void watch_exec_children(asio::io_context& io);
+std::unique_ptr<TARGET> make_tcp_target(const TargetSettings& settings, asio::io_context& io);
+
+namespace {
+
+std::string check_listen_address(const TargetValue& value) {
+    wire::ServerAddress address;
+    std::string problem;
+    return wire::parse_address(std::get<std::string>(value), address, problem) ? std::string() : problem;
+}
+
+}  // namespace
+
+const std::vector<TargetKind>& target_kinds() {
+    static const std::vector<TargetKind> kinds = {
+        {"demo", {}, make_demo_target},
+        {"loopback", {}, make_loopback_target},
+        {"exec", {{"command", std::string(), "an exec target needs a non-empty 'command'"}}, make_exec_target,
+         watch_exec_children},
+        {"tcp", {{"listen", std::string("127.0.0.1:0"), "", check_listen_address}}, make_tcp_target},
+    };
+    return kinds;
+}
+
+const TargetKind* find_target_kind(std::string_view name) {
+    for (const TargetKind& kind : target_kinds())
+        if (name == kind.name)
+            return &kind;
+    return nullptr;
+}
+
+bool TargetKind::takes(std::string_view key) const {
+    for (const TargetKey& own : keys)
+        if (key == own.name)
+            return true;
+    return false;
+}
+
+std::string target_kind_names(std::string_view taking) {
+    std::vector<std::string> names;
+    for (const TargetKind& kind : target_kinds())
+        if (taking.empty() || kind.takes(taking))
+            names.emplace_back(kind.name);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
+}
+
+void prepare_target_kinds(asio::io_context& io) {
+    for (const TargetKind& kind : target_kinds())
+        if (kind.prepare != nullptr)
+            kind.prepare(io);
+}
+
+std::unique_ptr<TARGET> make_target(const UartConfig& config, asio::io_context& io, std::string& error) {
+    const TargetKind* kind = find_target_kind(config.target);
+    if (kind == nullptr) {
+        error = "unknown target kind '" + config.target + "'";
+        return nullptr;
+    }
+    return kind->make(config.settings, io);
+}
