@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "wire/messages.h"
+
 /// The value of a board-file key of a target kind's own.
 using TargetValue = std::variant<std::string, std::int64_t, bool>;
 
@@ -45,12 +47,7 @@ struct DeviceConfig {
     std::vector<UartConfig> uarts;  ///< instances numbered from 0
 };
 
-struct CableConfig {
-    std::string name;
-    bool plugged = true;
-    bool has_board = true;
-    bool powered = true;
-    std::int32_t support = 0;
+struct CableConfig : wire::CableState {
     std::vector<DeviceConfig> devices;  ///< devices numbered from 1
 };
 

@@ -125,11 +125,7 @@ wire::ListReply describe_chain(const CABLES& cables) {
     wire::ListReply reply;
     for (const auto& cable : cables) {
         wire::CableInfo info;
-        info.name = cable->name;
-        info.plugged = cable->plugged;
-        info.has_board = cable->has_board;
-        info.powered = cable->powered;
-        info.support = cable->support;
+        static_cast<wire::CableState&>(info) = *cable;
         info.devices.resize(cable->devices.size());
         for_each_uart(*cable, [&info](CABLE&, int device, int, UART& uart) {
             info.devices[static_cast<std::size_t>(device) - 1].uarts.push_back(describe_uart(uart));

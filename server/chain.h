@@ -16,12 +16,7 @@ struct DEVICE {
     std::vector<std::unique_ptr<UART>> uarts;  ///< instances numbered from 0
 };
 
-struct CABLE {
-    std::string name;
-    bool plugged = true;
-    bool has_board = true;
-    bool powered = true;
-    std::int32_t support = 0;
+struct CABLE : wire::CableState {
     std::vector<DEVICE> devices;  ///< devices numbered from 1
 };
 

@@ -14,11 +14,7 @@ SERVER::~SERVER() {
 bool SERVER::build(const BoardConfig& board, std::string& error) {
     for (const CableConfig& cable_config : board.cables) {
         auto cable = std::make_unique<CABLE>();
-        cable->name = cable_config.name;
-        cable->plugged = cable_config.plugged;
-        cable->has_board = cable_config.has_board;
-        cable->powered = cable_config.powered;
-        cable->support = cable_config.support;
+        static_cast<wire::CableState&>(*cable) = cable_config;
         for (const DeviceConfig& device_config : cable_config.devices) {
             DEVICE device;
             for (const UartConfig& uart_config : device_config.uarts) {

@@ -87,12 +87,17 @@ struct DeviceInfo {
     std::vector<UartInfo> uarts;
 };
 
-struct CableInfo {
+/// What a cable is, as board files describe it, the server keeps it and
+/// chainprobe lists it.
+struct CableState {
     std::string name;
     bool plugged = true;
     bool has_board = true;
     bool powered = true;
-    std::int32_t support = 0;
+    std::int32_t support = 0;  ///< what jtagcorvex_cable_warning reports
+};
+
+struct CableInfo : CableState {
     std::vector<DeviceInfo> devices;
 };
 

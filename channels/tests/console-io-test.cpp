@@ -41,6 +41,13 @@ private:
     int m_saved;
 };
 
+/// The bytes 0, 1, 2 ... (`count` of them, wrapping at 256).
+std::string byte_values(int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes;
+}
+
 /// Reads until `count` bytes arrived or a generous guard time has passed.
 std::string read_until(COMM_CONSOLE& channel, size_t count) {
     std::string got;
@@ -105,8 +112,7 @@ TEST_F(ConsoleChannel, PipedInputIsGatheredWithoutTouchingTheMode) {
 TEST_F(ConsoleChannel, HandsOverAtMostMaxOldestFirst) {
     StdinReplaced stdin_from(m_pipe[0]);
     COMM_CONSOLE channel;
-    std::string pending;
-    for (int i = 0; i < 100; ++i) pending.push_back(static_cast<char>(i));
+    const std::string pending = byte_values(100);
     settle(channel, m_pipe[1], pending);
 
     char buffer[64];
@@ -135,8 +141,7 @@ TEST_F(ConsoleChannel, EndOfInputComesAfterEverythingGatheredAndIsReportedOnEver
     COMM_CONSOLE channel;
     // More than one read can take, all gathered before the end is seen: the
     // end must not cost the bytes still waiting.
-    std::string pending;
-    for (int i = 0; i < 200; ++i) pending.push_back(static_cast<char>(i));
+    const std::string pending = byte_values(200);
     settle(channel, m_pipe[1], pending);
     close(m_pipe[1]);
     m_pipe[1] = -1;

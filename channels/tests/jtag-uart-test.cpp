@@ -10,9 +10,12 @@
 
 #include "cmdline/settings.h"
 #include "fake-jtag-corvex.h"
+#include "tests/support/expected-texts.h"
 
 namespace tolvan {
 namespace {
+
+using namespace test_support;
 
 using ::testing::ExitedWithCode;
 using ::testing::internal::CaptureStderr;
@@ -38,47 +41,30 @@ std::string report_for(int code, const char* text, std::optional<std::string> ca
 
 TEST(ConnectionFailureReport, ExplainsEveryLibraryCode) {
     reset_settings();
-    EXPECT_EQ(report_for(-1, "", std::nullopt),
-              "tolvan-terminal: Unable to connect to local JTAG server.  Please check that\n"
-              "tolvan-terminal: Corlane is correctly installed on your machine and use the\n"
-              "tolvan-terminal: `chainprobe` utility to diagnose further.\n");
-    EXPECT_EQ(report_for(-4, "", std::nullopt),
-              "tolvan-terminal: The selected JTAG cable is not plugged into your PC.\n");
-    EXPECT_EQ(report_for(-5, "", std::nullopt),
-              "tolvan-terminal: The selected JTAG cable is either not connected to a board, or\n"
-              "tolvan-terminal: the board is not switched on.\n");
-    EXPECT_EQ(report_for(-7, "", std::nullopt),
-              "tolvan-terminal: More than one JTAG UART is available.  Please specify\n"
-              "tolvan-terminal: --device and/or --instance options to select one.\n");
-    EXPECT_EQ(report_for(-8, "", std::nullopt),
-              "tolvan-terminal: There are no JTAG UARTs available which match the --device and\n"
-              "tolvan-terminal: --instance options you provided.\n");
-    EXPECT_EQ(report_for(-9, "", std::nullopt),
-              "tolvan-terminal: The JTAG UART selected is not compatible with this version\n"
-              "tolvan-terminal: of the software.\n");
+    const std::pair<int, std::string> reports[] = {
+        {-1, NO_SERVER_REPORT},
+        {-4, P + "The selected JTAG cable is not plugged into your PC.\n"},
+        {-5, P + "The selected JTAG cable is either not connected to a board, or\n" + P + "the board is not switched on.\n"},
+        {-7, P + "More than one JTAG UART is available.  Please specify\n" + P +
+                 "--device and/or --instance options to select one.\n"},
+        {-8, P + "There are no JTAG UARTs available which match the --device and\n" + P +
+                 "--instance options you provided.\n"},
+        {-9, P + "The JTAG UART selected is not compatible with this version\n" + P + "of the software.\n"},
+    };
+    for (const auto& [code, report] : reports) EXPECT_EQ(report_for(code, "", std::nullopt), report) << code;
 }
 
 TEST(ConnectionFailureReport, SeveralCablesDependsOnTheCableSetting) {
-    const std::string common =
-        "tolvan-terminal: You have more than one JTAG cable available so you must use the\n"
-        "tolvan-terminal: --cable option to choose between them (or set up a cable from\n"
-        "tolvan-terminal: the launch configuration window).\n";
-    EXPECT_EQ(report_for(-2, "", std::nullopt),
-              common + "tolvan-terminal: No --cable option was provided (or you selected Automatic)\n");
+    EXPECT_EQ(report_for(-2, "", std::nullopt), SEVERAL_CABLES_REPORT + NO_CABLE_OPTION_LINE);
     EXPECT_EQ(report_for(-2, "", "Sim"),
-              common +
-                  "tolvan-terminal: Two or more cables match the --cable option you provided\n"
-                  "tolvan-terminal: (Sim) - please be more specific.\n");
+              SEVERAL_CABLES_REPORT + P + "Two or more cables match the --cable option you provided\n" + P +
+                  "(Sim) - please be more specific.\n");
 }
 
 TEST(ConnectionFailureReport, NoCableNamesTheCableSettingWhenGiven) {
-    EXPECT_EQ(report_for(-3, "", std::nullopt),
-              "tolvan-terminal: There are no JTAG cables available on your system.\n");
-    EXPECT_EQ(report_for(-3, "", "USB-9"),
-              "tolvan-terminal: There are no JTAG cables available on your system which match\n"
-              "tolvan-terminal: the --cable option you provided (USB-9).\n");
+    EXPECT_EQ(report_for(-3, "", std::nullopt), P + "There are no JTAG cables available on your system.\n");
+    EXPECT_EQ(report_for(-3, "", "USB-9"), no_matching_cable_report("USB-9"));
 }
-
 TEST(ConnectionFailureReport, UartInUseShowsTheErrorTextOnlyWhenThereIsOne) {
     const std::string first = "tolvan-terminal: Unable to connect to JTAG UART because another application\n";
     const std::string rest =
@@ -236,22 +222,19 @@ TEST_F(JtagUartChannel, FailedReconnectionWaitsASecondSilently) {
 
 TEST_F(JtagUartChannel, LibraryReadFailureClosesOnlyWhenPersistent) {
     settings.verbose = 0;
-    {
-        COMM_JTAG_UART channel;
-        lib.read_result_when_empty = -3;
-        char buffer[64];
-        EXPECT_EQ(channel.read(buffer, 64), -3);
-        EXPECT_EQ(lib.closes, 0);
+    for (int persistent : {0, 1}) {
+        SCOPED_TRACE(persistent);
+        fake_jtag::reset();
+        settings.persistent = persistent;
+        {
+            COMM_JTAG_UART channel;
+            lib.read_result_when_empty = -3;
+            char buffer[64];
+            EXPECT_EQ(channel.read(buffer, 64), -3);
+            EXPECT_EQ(lib.closes, persistent);  // with persistent, closed for the next read to reopen
+        }
+        EXPECT_EQ(lib.closes, 1);  // each connection is closed exactly once
     }
-    EXPECT_EQ(lib.closes, 1);
-
-    fake_jtag::reset();
-    settings.persistent = 1;
-    COMM_JTAG_UART channel;
-    lib.read_result_when_empty = -3;
-    char buffer[64];
-    EXPECT_EQ(channel.read(buffer, 64), -3);
-    EXPECT_EQ(lib.closes, 1);
 }
 
 TEST_F(JtagUartChannel, EmptyReadPacesTheRelay) {

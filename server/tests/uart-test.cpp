@@ -36,6 +36,15 @@ private:
     std::string m_name = "recorder";
 };
 
+/// A UART of `fifo` bytes each way whose target of `kind` runs.
+std::unique_ptr<UART> running_uart(const char* kind, std::size_t fifo) {
+    auto uart = std::make_unique<UART>(fifo, fifo, true);
+    uart->set_target(make_kind(kind));
+    std::string error;
+    EXPECT_TRUE(uart->attach_target(true, error)) << error;
+    return uart;
+}
+
 void write(UART& uart, const std::string& text) {
     ASSERT_TRUE(uart.host_write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
@@ -58,10 +67,8 @@ TEST(Fifo, WrapsAroundAndStopsWhenFull) {
 }
 
 TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
-    UART uart(8, 8, true);
-    uart.set_target(make_kind("loopback"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
+    auto owned = running_uart("loopback", 8);
+    UART& uart = *owned;
     RECORDING_HOST host;
     uart.attach_host(host);
     write(uart, "abcdefgh");
@@ -71,10 +78,8 @@ TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
 }
 
 TEST(UartPump, FullWindowBacksUpIntoBothFifos) {
-    UART uart(4, 4, true);
-    uart.set_target(make_kind("loopback"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
+    auto owned = running_uart("loopback", 4);
+    UART& uart = *owned;
     RECORDING_HOST host;
     host.room = 0;
     uart.attach_host(host);
@@ -95,10 +100,8 @@ TEST(UartPump, FullWindowBacksUpIntoBothFifos) {
 }
 
 TEST(UartPump, HeldBytesComeBeforeReadyAndLaterOutputAfter) {
-    UART uart(64, 64, true);
-    uart.set_target(make_kind("demo"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
+    auto owned = running_uart("demo", 64);
+    UART& uart = *owned;
     const std::size_t banner = uart.tx().size();
     ASSERT_GT(banner, 0u);
     RECORDING_HOST host;
@@ -110,10 +113,8 @@ TEST(UartPump, HeldBytesComeBeforeReadyAndLaterOutputAfter) {
 }
 
 TEST(UartPump, FaultFreesTheUartAndPowerOffClearsFifos) {
-    UART uart(8, 8, true);
-    uart.set_target(make_kind("loopback"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
+    auto owned = running_uart("loopback", 8);
+    UART& uart = *owned;
     RECORDING_HOST host;
     host.room = 0;
     uart.attach_host(host);
@@ -126,14 +127,20 @@ TEST(UartPump, FaultFreesTheUartAndPowerOffClearsFifos) {
     EXPECT_TRUE(uart.tx().empty());
 }
 
-TEST(DemoTarget, CountsAndSaysGoodbyeWithCtrlD) {
-    UART uart(64, 64, true);
-    uart.set_target(make_kind("demo"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
+/// A running demo target whose holder has heard nothing yet after its
+/// connection banner.
+class DemoTarget : public testing::Test {
+protected:
+    DemoTarget() {
+        uart.attach_host(host);
+        host.events.clear();
+    }
     RECORDING_HOST host;
-    uart.attach_host(host);
-    host.events.clear();
+    std::unique_ptr<UART> owned = running_uart("demo", 64);
+    UART& uart = *owned;
+};
+
+TEST_F(DemoTarget, CountsAndSaysGoodbyeWithCtrlD) {
     write(uart, "count 3\r");
     write(uart, "bye\r\n");
     // The connection banner comes first, then the echo and the answers.
@@ -141,14 +148,7 @@ TEST(DemoTarget, CountsAndSaysGoodbyeWithCtrlD) {
         << host.events;
 }
 
-TEST(DemoTarget, ProfileBlockHasMarkerAndExactLength) {
-    UART uart(64, 64, true);
-    uart.set_target(make_kind("demo"));
-    std::string error;
-    ASSERT_TRUE(uart.attach_target(true, error));
-    RECORDING_HOST host;
-    uart.attach_host(host);
-    host.events.clear();
+TEST_F(DemoTarget, ProfileBlockHasMarkerAndExactLength) {
     write(uart, "gmon\r");
     const std::string marker = "**gmon.out data follows**\n";
     const std::size_t at = host.events.find(marker);

@@ -50,40 +50,34 @@ bool console_is_reading(child_process& program, std::chrono::milliseconds limit 
     return true;
 }
 
-TEST(WineConsole, RawWhileTheChannelLivesAndRestoredAfterTheTeardown) {
+/// Runs the console-mode probe with `mode` ("", "i" or "exit"), types a key
+/// once it reads, and returns what it printed.
+std::string probe_console(const std::string& mode) {
     launch how = at_console();
     how.argv = {TT_WINE_RUN, windows_program("console-mode-probe.exe")};
+    if (!mode.empty()) how.argv.push_back(mode);
     child_process probe(how);
-    ASSERT_TRUE(probe.expect("type a key\r\n", 60s)) << escaped(probe.output());
-    ASSERT_TRUE(console_is_reading(probe));
+    EXPECT_TRUE(probe.expect("type a key\r\n", 60s)) << escaped(probe.output());
+    EXPECT_TRUE(console_is_reading(probe));
     probe.send("k");
     EXPECT_EQ(probe.exit_code(), 0);
+    return probe.output();
+}
+
+TEST(WineConsole, RawWhileTheChannelLivesAndRestoredAfterTheTeardown) {
     // The teardown also ends the reader, which is blocked on the next key.
-    EXPECT_EQ(probe.output(), "before 0x1F7\r\nduring 0x1F1\r\ntype a key\r\ntyped 1 0x6B\r\nafter 0x1F7\r\n");
+    EXPECT_EQ(probe_console(""), "before 0x1F7\r\nduring 0x1F1\r\ntype a key\r\ntyped 1 0x6B\r\nafter 0x1F7\r\n");
 }
 
 TEST(WineConsole, DumpSwitchAnnouncesTheChangeOnceBeforeIt) {
-    launch how = at_console();
-    how.argv = {TT_WINE_RUN, windows_program("console-mode-probe.exe"), "i"};
-    child_process probe(how);
-    ASSERT_TRUE(probe.expect("type a key\r\n", 60s)) << escaped(probe.output());
-    ASSERT_TRUE(console_is_reading(probe));
-    probe.send("k");
-    EXPECT_EQ(probe.exit_code(), 0);
-    EXPECT_EQ(probe.output(),
+    EXPECT_EQ(probe_console("i"),
               "before 0x1F7\r\nchanging terminal state of stdin to be non-canonical\r\nduring 0x1F1\r\n"
               "type a key\r\ntyped 1 0x6B\r\nafter 0x1F7\r\n");
 }
 
 TEST(WineConsole, ExitWhileTheChannelLivesRestoresTheMode) {
-    launch how = at_console();
-    how.argv = {TT_WINE_RUN, windows_program("console-mode-probe.exe"), "exit"};
-    child_process probe(how);
-    ASSERT_TRUE(probe.expect("type a key\r\n", 60s)) << escaped(probe.output());
-    ASSERT_TRUE(console_is_reading(probe));
-    probe.send("k");
-    EXPECT_EQ(probe.exit_code(), 0);
-    EXPECT_EQ(probe.output(), "before 0x1F7\r\nduring 0x1F1\r\ntype a key\r\ntyped 1 0x6B\r\nat exit 0x1F7\r\n");
+    EXPECT_EQ(probe_console("exit"),
+              "before 0x1F7\r\nduring 0x1F1\r\ntype a key\r\ntyped 1 0x6B\r\nat exit 0x1F7\r\n");
 }
 
 TEST(WineSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
