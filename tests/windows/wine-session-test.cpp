@@ -80,6 +80,18 @@ TEST(WineConsole, ExitWhileTheChannelLivesRestoresTheMode) {
               "before 0x1F7\r\nduring 0x1F1\r\ntype a key\r\ntyped 1 0x6B\r\nat exit 0x1F7\r\n");
 }
 
+TEST(WineConsole, TeardownLeavesAReaderWhoseReadCannotBeCancelled) {
+    // Standard input is a pipe whose writer, this test, stays and never
+    // writes: a read of it cannot be cancelled, so the teardown must give up
+    // on the reader instead of trying for ever.
+    launch how{.argv = {TT_WINE_RUN, windows_program("console-mode-probe.exe"), "stop"},
+               .terminal = false,
+               .stderr_apart = true};
+    child_process probe(how);
+    EXPECT_EQ(probe.exit_code(60s), 0) << escaped(probe.output());
+    EXPECT_EQ(probe.output().rfind("stopped in ", 0), 0u) << escaped(probe.output());
+}
+
 TEST(WineSession, TypedBytesReachTheTargetAndCtrlCEndsTheRun) {
     temp_dir scratch;
     jtag_server server(exec_board("printf 'ready\\n'; head -c 6 > " + scratch.file("received") +
