@@ -16,7 +16,7 @@ set(CMAKE_C_FLAGS_INIT "${riscv_arch_flags} --specs=picolibc.specs")
 set(CMAKE_ASM_FLAGS_INIT "${riscv_arch_flags}")
 # Our own start-up code and linker script replace picolibc's crt0 and
 # picolibc.ld; the C library is used for string functions only. The C flags,
-# specs included, are on the link line too.
+# with picolibc's include and library paths, are on the link line too.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostartfiles")
 
 # No program can run on the build machine, so CMake's checks only compile.
