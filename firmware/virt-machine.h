@@ -1,0 +1,53 @@
+/* Addresses of the virt machine's devices that the firmware uses, and the
+   machine-mode CSR access it needs. */
+#ifndef VIRT_MACHINE_H
+#define VIRT_MACHINE_H
+
+#include <stdint.h>
+
+#define UART0_BASE 0x10000000u
+#define UART0_IRQ 10u
+
+#define CLINT_MTIME 0x0200bff8u
+#define CLINT_HZ 10000000u
+
+#define PLIC_BASE 0x0c000000u
+#define PLIC_PRIORITY(source) (PLIC_BASE + 4u * (source))
+#define PLIC_ENABLE_HART0_M (PLIC_BASE + 0x2000u)
+#define PLIC_THRESHOLD_HART0_M (PLIC_BASE + 0x200000u)
+#define PLIC_CLAIM_HART0_M (PLIC_BASE + 0x200004u)
+
+#define MSTATUS_MIE 0x8u
+#define MIE_MEIE 0x800u
+#define MCAUSE_INTERRUPT 0x80000000u
+#define MCAUSE_MACHINE_TIMER 7u
+#define MCAUSE_MACHINE_EXTERNAL 11u
+
+#define csr_read(csr)                                   \
+    ({                                                  \
+        uint32_t value_;                                \
+        __asm__ volatile("csrr %0, " #csr : "=r"(value_)); \
+        value_;                                         \
+    })
+#define csr_set(csr, bits) __asm__ volatile("csrs " #csr ", %0" ::"r"(bits) : "memory")
+#define csr_clear(csr, bits) __asm__ volatile("csrc " #csr ", %0" ::"r"(bits) : "memory")
+
+static inline uint32_t mmio_read32(uintptr_t address) {
+    return *(volatile uint32_t *)address;
+}
+
+static inline void mmio_write32(uintptr_t address, uint32_t value) {
+    *(volatile uint32_t *)address = value;
+}
+
+/* The 64-bit machine timer read as two halves on rv32. */
+static inline uint64_t read_mtime(void) {
+    uint32_t high, low;
+    do {
+        high = mmio_read32(CLINT_MTIME + 4);
+        low = mmio_read32(CLINT_MTIME);
+    } while (high != mmio_read32(CLINT_MTIME + 4));
+    return (uint64_t)high << 32 | low;
+}
+
+#endif
