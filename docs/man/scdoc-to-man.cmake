@@ -3,9 +3,10 @@ cmake_minimum_required(VERSION 3.25)
 #   cmake -DSCDOC=scdoc -DINPUT=page.1.scd -DOUTPUT=page.1 -DVERSION=1.0 \
 #         -DPREFIX=/usr/local -DBINDIR=/usr/local/bin -P scdoc-to-man.cmake
 # @VERSION@, @PREFIX@ and @BINDIR@ in the page become those values (the
-# installed places the service section names). scdoc writes a paragraph macro before
-# and after every heading and block, which man page checkers report as empty
-# paragraphs; those are dropped here, so the page reads the same and lints clean.
+# installed places the service section names). scdoc writes a paragraph macro
+# before and after every heading and block, which man page checkers report as
+# empty paragraphs; those are dropped here, so the page reads the same and
+# lints clean.
 foreach(variable SCDOC INPUT OUTPUT VERSION PREFIX BINDIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "scdoc-to-man.cmake: -D${variable}=... is missing")
@@ -41,9 +42,9 @@ endwhile()
 
 # Text lines in fill mode longer than 80 bytes (scdoc's font escapes make the
 # page's lines longer than the source's) are broken at a blank, which in fill
-# mode reads the same. The text is cut into lines as a CMake list, so the
-# characters that a list treats specially stand in for control characters
-# meanwhile.
+# mode reads the same. The text is cut into lines as a CMake list, so control
+# characters stand in meanwhile for the characters a list treats apart
+# (backslash, semicolon, brackets).
 string(ASCII 1 semicolon)
 string(ASCII 2 open_bracket)
 string(ASCII 3 close_bracket)
