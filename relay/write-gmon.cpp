@@ -51,8 +51,16 @@ int gmon_capture(char* buffer, int count) {
     int result = count;
 
     // A broken partial match skips the byte where it broke without trying it
-    // as the start of a new marker.
+    // as the start of a new marker. A new match can begin only at the
+    // marker's first byte: the search jumps from one to the next.
     while (marker_matched < GMON_MARKER_LENGTH && avail > 0) {
+        if (marker_matched == 0) {
+            const void* first = std::memchr(buffer + pos, GMON_MARKER[0], static_cast<std::size_t>(avail));
+            if (first == nullptr) return result;
+            const int skipped = static_cast<int>(static_cast<const char*>(first) - (buffer + pos));
+            pos += skipped;
+            avail -= skipped;
+        }
         int k = std::min(GMON_MARKER_LENGTH - marker_matched, avail);
         if (std::memcmp(buffer + pos, GMON_MARKER + marker_matched, static_cast<std::size_t>(k)) == 0) {
             marker_matched += k;
