@@ -204,15 +204,18 @@ TEST_F(ConsoleChannel, TeardownLeavesAReaderThatCannotBeWokenAndReturns) {
         {
             alarm(20);  // a teardown that waits for ever ends here
             StdinReplaced stdin_from(m_pipe[0]);
+            auto* channel = new COMM_CONSOLE();
+            // The first read starts the reader, and the pipe is made then.
             int lowest_free = dup(0);
             close(lowest_free);
             rlimit limit{};
             getrlimit(RLIMIT_NOFILE, &limit);
+            const rlimit normal = limit;
             limit.rlim_cur = static_cast<rlim_t>(lowest_free) + 1;
             setrlimit(RLIMIT_NOFILE, &limit);
-            auto* channel = new COMM_CONSOLE();
             char buffer[64];
             channel->read(buffer, sizeof buffer);
+            setrlimit(RLIMIT_NOFILE, &normal);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             delete channel;
             _exit(0);
