@@ -5,7 +5,7 @@
 
 namespace platform {
 
-const char* const jtag_library_module = "libjtag_corvex.so";
+const char* const jtag_library_module = TT_JTAG_LIBRARY_FILE;
 const char* const cable_warning_entry = "_Z24jtagcorvex_cable_warningP10JTAGCORVEX";
 
 void* load_module(const char* name) {
