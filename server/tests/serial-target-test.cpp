@@ -123,8 +123,8 @@ private:
 };
 
 std::string serial_board(const std::string& device, const std::string& settings = "") {
-    return one_uart_board("target = \"serial\"\ndevice = " + toml_string(device) + "\n" + settings + fifo_settings(65536),
-                          "", "SerialCable [tty-0]");
+    const std::string uart = "target = \"serial\"\ndevice = " + toml_string(device) + "\n" + settings;
+    return one_uart_board(uart + fifo_settings(65536), "", "SerialCable [tty-0]");
 }
 
 std::string random_bytes(std::size_t size, unsigned seed) {
@@ -160,11 +160,13 @@ JTAGCORVEX* open_soon(std::chrono::seconds guard = 10s) {
     return link;
 }
 
+/// The holder's reads return 0xFF bytes, a full read of the size asked.
 bool floats(JTAGCORVEX* link) {
     return eventually(
         [link] {
             char buffer[16];
-            return jtagcorvex_read(link, buffer, sizeof buffer) == 16 && std::string(buffer, 16) == std::string(16, '\xFF');
+            const int n = jtagcorvex_read(link, buffer, sizeof buffer);
+            return n == 16 && std::string(buffer, 16) == std::string(16, '\xFF');
         },
         10s);
 }
