@@ -18,6 +18,11 @@ struct DEVICE {
 
 struct CABLE : wire::CableState {
     std::vector<DEVICE> devices;  ///< devices numbered from 1
+    /// Why the cable is unplugged: by hand (the board file, chainprobe), and
+    /// how many of its targets report their other side gone. It is plugged
+    /// in only when neither holds.
+    bool unplugged_by_hand = false;
+    int sides_gone = 0;
 };
 
 using CABLES = std::vector<std::unique_ptr<CABLE>>;

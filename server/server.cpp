@@ -15,6 +15,7 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
     for (const CableConfig& cable_config : board.cables) {
         auto cable = std::make_unique<CABLE>();
         static_cast<wire::CableState&>(*cable) = cable_config;
+        cable->unplugged_by_hand = !cable_config.plugged;
         for (const DeviceConfig& device_config : cable_config.devices) {
             DEVICE device;
             for (const UartConfig& uart_config : device_config.uarts) {
@@ -22,6 +23,7 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
                 auto target = make_target(uart_config, m_io, error);
                 if (!target)
                     return false;
+                target->on_presence([this, where = cable.get()](bool present) { side_presence(*where, present); });
                 uart->set_target(std::move(target));
                 device.uarts.push_back(std::move(uart));
             }
@@ -148,17 +150,39 @@ std::string quoted(const CABLE& cable) {
     return "\"" + cable.name + "\"";
 }
 
+/// The cable comes out of the host: every holder of one of its UARTs gets
+/// the fault. The same whether a hand or a vanished device did it.
+void pull_out(CABLE& cable) {
+    if (!cable.plugged)
+        return;
+    cable.plugged = false;
+    for_each_uart(cable, [](CABLE&, int, int, UART& uart) { uart.fault_host(wire::FaultReason::unplugged); });
+}
+
+/// The cable goes back in, unless a side of it is still gone.
+void put_in(CABLE& cable) {
+    if (cable.sides_gone == 0 && !cable.unplugged_by_hand)
+        cable.plugged = true;
+}
+
 wire::ControlReply unplug(CABLE& cable) {
-    if (cable.plugged) {
-        cable.plugged = false;
-        for_each_uart(cable, [](CABLE&, int, int, UART& uart) { uart.fault_host(wire::FaultReason::unplugged); });
-    }
+    cable.unplugged_by_hand = true;
+    pull_out(cable);
     return done(quoted(cable) + " unplugged");
 }
 
 wire::ControlReply plug(CABLE& cable) {
-    cable.plugged = true;
-    return done(quoted(cable) + " plugged in");
+    cable.unplugged_by_hand = false;
+    put_in(cable);
+    if (cable.plugged)
+        return done(quoted(cable) + " plugged in");
+    std::string gone;
+    for_each_uart(cable, [&gone](CABLE&, int, int, UART& uart) {
+        if (uart.target() != nullptr && !uart.target()->present())
+            gone += (gone.empty() ? "" : ", ") + uart.target()->describe();
+    });
+    return failed(quoted(cable) + " stays unplugged while its device is gone (" + gone +
+                  "); it is plugged in by itself when the device comes back");
 }
 
 wire::ControlReply power(CABLE& cable, bool on) {
@@ -209,6 +233,20 @@ wire::ControlReply attach_target(CABLE& cable, int device_number, int instance, 
 }
 
 }  // namespace
+
+void SERVER::side_presence(CABLE& cable, bool present) {
+    if (!present) {
+        ++cable.sides_gone;
+        pull_out(cable);
+        return;
+    }
+    if (cable.sides_gone > 0)
+        --cable.sides_gone;
+    // The device coming back is the cable put in again, as by a hand: it
+    // ends an unplug by hand too.
+    cable.unplugged_by_hand = false;
+    put_in(cable);
+}
 
 wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
     const CableMatch match = match_cable(m_cables, request.cable);

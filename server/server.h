@@ -51,6 +51,8 @@ public:
 
 private:
     void accept();
+    /// A target of `cable` reports its other side gone or back.
+    void side_presence(CABLE& cable, bool present);
 
     asio::io_context& m_io;
     asio::ip::tcp::acceptor m_acceptor;

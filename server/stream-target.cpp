@@ -80,6 +80,7 @@ void STREAM_TARGET::after_pump(UART&) {
                 // stays in the receive FIFO until it is full.
                 m_write_closed = true;
                 m_to_target.clear();
+                on_write_end();
                 return;
             }
             m_uart->pump();

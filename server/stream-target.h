@@ -1,5 +1,5 @@
 // The part shared by targets whose other side is a byte stream (a command's
-// pipes, a TCP peer): buffering with backpressure in both directions.
+// pipes, a TCP peer, a serial device): buffering with backpressure both ways.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,9 @@ protected:
     virtual void async_write(asio::const_buffer buffer, io_handler handler) = 0;
     /// The other side stopped sending (end of file or error).
     virtual void on_read_end() {}
+    /// The other side stopped taking bytes (a write failed); what the host
+    /// writes from now on stays in the receive FIFO.
+    virtual void on_write_end() {}
 
 private:
     std::vector<std::uint8_t> m_from_target = std::vector<std::uint8_t>(64 * 1024);

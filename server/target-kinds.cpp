@@ -3,12 +3,15 @@
 
 #include "wire/address.h"
 
-// Each kind's factory (and preparation), in the kind's own file.
+// Each kind's factory (and preparation or key checks), in the kind's own files.
 std::unique_ptr<TARGET> make_demo_target(const TargetSettings& settings, asio::io_context& io);
 std::unique_ptr<TARGET> make_loopback_target(const TargetSettings& settings, asio::io_context& io);
 std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::io_context& io);
 void watch_exec_children(asio::io_context& io);
 std::unique_ptr<TARGET> make_tcp_target(const TargetSettings& settings, asio::io_context& io);
+std::unique_ptr<TARGET> make_serial_target(const TargetSettings& settings, asio::io_context& io);
+std::string check_serial_device(const TargetValue&), check_serial_rate(const TargetValue&),
+    check_serial_flow(const TargetValue&);
 
 namespace {
 
@@ -27,6 +30,11 @@ const std::vector<TargetKind>& target_kinds() {
         {"exec", {{"command", std::string(), "an exec target needs a non-empty 'command'"}}, make_exec_target,
          watch_exec_children},
         {"tcp", {{"listen", std::string("127.0.0.1:0"), "", check_listen_address}}, make_tcp_target},
+        {"serial",
+         {{"device", std::string(), "a serial target needs a 'device'", check_serial_device},
+          {"baud", std::int64_t{115200}, "", check_serial_rate},
+          {"flow", std::string("none"), "", check_serial_flow}},
+         make_serial_target},
     };
     return kinds;
 }

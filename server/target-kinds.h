@@ -41,7 +41,7 @@ const std::vector<TargetKind>& target_kinds();
 /// The kind of that name, or null.
 const TargetKind* find_target_kind(std::string_view name);
 
-/// The names of the kinds for a message, "demo, loopback, exec or tcp"; with
+/// The names of the kinds for a message, "demo, loopback, exec, tcp or serial"; with
 /// a key, of those that take it.
 std::string target_kind_names(std::string_view taking = {});
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,29 @@ public:
     virtual void host_connected(UART&) {}
     /// Where a target listens for its other side, if it does.
     virtual std::string listen_address() const { return {}; }
+
+    /// Hears whether the target's other side (a device that can be pulled
+    /// out) is there: false when it went away, true when it came back. The
+    /// owner of the cable installs it; it may fault the UART's holder but
+    /// must not stop or destroy the target.
+    using presence_handler = std::function<void(bool present)>;
+    void on_presence(presence_handler handler) { m_on_presence = std::move(handler); }
+    /// What the target last reported; true for targets that never do.
+    bool present() const { return m_present; }
+
+protected:
+    /// Reports a change of presence; the same state again is no change.
+    void report_presence(bool present) {
+        if (present == m_present)
+            return;
+        m_present = present;
+        if (m_on_presence)
+            m_on_presence(present);
+    }
+
+private:
+    presence_handler m_on_presence;
+    bool m_present = true;
 };
 
 class UART {

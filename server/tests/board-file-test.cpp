@@ -1,6 +1,9 @@
 // Board-file parsing: defaults, every key, and errors that name file and line.
 #include "server/board.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -100,7 +103,7 @@ TEST(BoardFile, WrongTypesAndRanges) {
 TEST(BoardFile, TargetSettingsAreChecked) {
     const std::string uart = "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n";
     EXPECT_EQ(parse_error(uart + "target = \"shell\"\n"),
-              "lab.toml:5: unknown target 'shell' (demo, loopback, exec or tcp)");
+              "lab.toml:5: unknown target 'shell' (demo, loopback, exec, tcp or serial)");
     EXPECT_EQ(parse_error(uart + "target = \"exec\"\n"), "lab.toml:4: an exec target needs a non-empty 'command'");
     EXPECT_EQ(parse_error(uart + "target = \"exec\"\ncommand = \"\"\n"),
               "lab.toml:6: an exec target needs a non-empty 'command'");
@@ -108,6 +111,50 @@ TEST(BoardFile, TargetSettingsAreChecked) {
     EXPECT_EQ(parse_error(uart + "listen = \"127.0.0.1:1\"\n"), "lab.toml:5: 'listen' is only for tcp targets");
     const std::string bad_listen = parse_error(uart + "target = \"tcp\"\nlisten = \"nowhere\"\n");
     EXPECT_EQ(bad_listen.rfind("lab.toml:6: 'listen': ", 0), 0u) << bad_listen;
+}
+
+TEST(BoardFile, SerialTargetsTakeADeviceARateAndAFlowControl) {
+    BoardConfig board;
+    std::string error;
+    const std::string uart = "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n";
+    ASSERT_TRUE(parse_board(uart + "target = \"serial\"\ndevice = \"/dev/not-there-yet\"\n", "lab.toml", board,
+                            error))
+        << error;
+    const TargetSettings& plain = board.cables.at(0).devices.at(0).uarts.at(0).settings;
+    EXPECT_EQ(plain.text("device"), "/dev/not-there-yet");
+    EXPECT_EQ(plain.number("baud"), 115200);
+    EXPECT_EQ(plain.text("flow"), "none");
+    const std::string fast = "target = \"serial\"\ndevice = \"/dev/null\"\nbaud = 4000000\nflow = \"rts/cts\"\n";
+    ASSERT_TRUE(parse_board(uart + fast, "lab.toml", board, error))
+        << error;
+    EXPECT_EQ(board.cables.at(0).devices.at(0).uarts.at(0).settings.number("baud"), 4000000);
+
+    const std::string serial = uart + "target = \"serial\"\n";
+    EXPECT_EQ(parse_error(serial), "lab.toml:4: a serial target needs a 'device'");
+    EXPECT_EQ(parse_error(serial + "device = \"\"\n"), "lab.toml:6: a serial target needs a 'device'");
+    EXPECT_EQ(parse_error(serial + "device = \"dev/ttyUSB0\"\n"),
+              "lab.toml:6: 'device': \"dev/ttyUSB0\" is not an absolute path (like \"/dev/ttyUSB0\")");
+    EXPECT_EQ(parse_error(serial + "device = \"/dev\"\n"), "lab.toml:6: 'device': \"/dev\" is not a character device");
+    const std::string rate = parse_error(serial + "device = \"/dev/ttyUSB0\"\nbaud = 123\n");
+    EXPECT_EQ(rate.rfind("lab.toml:7: 'baud': 123 is not a standard rate (50, 75, 110, ", 0), 0u) << rate;
+    EXPECT_NE(rate.find(", 115200, "), std::string::npos) << rate;
+    const std::string negative = parse_error(serial + "device = \"/dev/ttyUSB0\"\nbaud = -9600\n");
+    EXPECT_EQ(negative.rfind("lab.toml:7: 'baud': -9600 is not a standard rate", 0), 0u) << negative;
+    EXPECT_EQ(parse_error(serial + "device = \"/dev/ttyUSB0\"\nflow = \"xon/xoff\"\n"),
+              "lab.toml:7: 'flow': \"xon/xoff\" is not \"none\" or \"rts/cts\"");
+    EXPECT_EQ(parse_error(uart + "baud = 9600\n"), "lab.toml:5: 'baud' is only for serial targets");
+}
+
+TEST(BoardFile, ASerialDeviceThatIsARegularFileIsRefusedWithFileAndLine) {
+    // The board file itself as the device.
+    const std::string path = (std::filesystem::path(testing::TempDir()) / "serial-self.toml").string();
+    std::ofstream(path) << "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n"
+                           "target = \"serial\"\ndevice = \"" << path << "\"\n";
+    BoardConfig board;
+    std::string error;
+    EXPECT_FALSE(load_board_file(path, board, error));
+    EXPECT_EQ(error, path + ":6: 'device': \"" + path + "\" is not a character device");
+    std::filesystem::remove(path);
 }
 
 TEST(BoardFile, CablesNeedUniqueNonEmptyNames) {
