@@ -11,7 +11,6 @@
 
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
-#include <asio/write.hpp>
 
 #include "server/stream-target.h"
 #include "server/target-kinds.h"
@@ -40,11 +39,11 @@ bool speed_constant(std::int64_t rate, speed_t& speed) {
 
 enum class Opening { opened, absent, failed };
 
-class SERIAL_TARGET : public STREAM_TARGET {
+class SERIAL_TARGET : public ONE_STREAM_TARGET<asio::posix::stream_descriptor> {
 public:
     SERIAL_TARGET(const TargetSettings& settings, asio::io_context& io)
-        : m_device(settings.text("device")), m_rate(settings.number("baud")),
-          m_rts_cts(settings.text("flow") == "rts/cts"), m_port(io), m_watch(io) {}
+        : ONE_STREAM_TARGET(io), m_device(settings.text("device")), m_rate(settings.number("baud")),
+          m_rts_cts(settings.text("flow") == "rts/cts"), m_watch(io) {}
     ~SERIAL_TARGET() override { stop(); }
 
     std::string describe() const override {
@@ -77,12 +76,6 @@ public:
     }
 
 protected:
-    void async_read(asio::mutable_buffer buffer, io_handler handler) override {
-        m_port.async_read_some(buffer, std::move(handler));
-    }
-    void async_write(asio::const_buffer buffer, io_handler handler) override {
-        asio::async_write(m_port, buffer, std::move(handler));
-    }
     // A tty in raw mode ends its input or fails a write only when it is hung
     // up: the adapter was pulled, the other side of a pseudo-terminal closed.
     void on_read_end() override { gone(); }
@@ -92,7 +85,7 @@ private:
     void close_device() {
         end_stream();
         std::error_code ignored;
-        m_port.close(ignored);
+        m_stream.close(ignored);
     }
 
     void gone() {
@@ -145,11 +138,11 @@ private:
             return Opening::failed;
         }
         std::error_code code;
-        m_port.assign(fd, code);
+        m_stream.assign(fd, code);
         if (code) {
             ::close(fd);
         } else {
-            m_port.non_blocking(true, code);
+            m_stream.non_blocking(true, code);
             if (code)
                 close_device();
         }
@@ -210,7 +203,6 @@ private:
     std::string m_device;
     std::int64_t m_rate;
     bool m_rts_cts;
-    asio::posix::stream_descriptor m_port;
     asio::steady_timer m_watch;
     std::uint64_t m_watch_generation = 0;
     UART* m_uart = nullptr;

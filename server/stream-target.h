@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <asio/buffer.hpp>
+#include <asio/io_context.hpp>
+#include <asio/write.hpp>
 
 #include "server/uart.h"
 
@@ -46,4 +48,20 @@ private:
     bool m_active = false;
     std::uint64_t m_generation = 0;
     UART* m_uart = nullptr;
+};
+
+/// A stream target whose other side is one stream object (a socket, a tty).
+template <typename Stream>
+class ONE_STREAM_TARGET : public STREAM_TARGET {
+protected:
+    explicit ONE_STREAM_TARGET(asio::io_context& io) : m_stream(io) {}
+
+    void async_read(asio::mutable_buffer buffer, io_handler handler) override {
+        m_stream.async_read_some(buffer, std::move(handler));
+    }
+    void async_write(asio::const_buffer buffer, io_handler handler) override {
+        asio::async_write(m_stream, buffer, std::move(handler));
+    }
+
+    Stream m_stream;
 };

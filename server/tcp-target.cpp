@@ -1,7 +1,6 @@
 // The tcp target: the UART's other side is whatever connects to its port (a
 // simulator, a script); one peer at a time, the next is accepted when it leaves.
 #include <asio/ip/tcp.hpp>
-#include <asio/write.hpp>
 
 #include "server/endpoint.h"
 #include "server/stream-target.h"
@@ -9,14 +8,14 @@
 
 namespace {
 
-class TCP_TARGET : public STREAM_TARGET {
+class TCP_TARGET : public ONE_STREAM_TARGET<asio::ip::tcp::socket> {
 public:
     TCP_TARGET(std::string listen, asio::io_context& io)
-        : m_listen(std::move(listen)), m_io(io), m_acceptor(io), m_peer(io) {}
+        : ONE_STREAM_TARGET(io), m_listen(std::move(listen)), m_io(io), m_acceptor(io) {}
     ~TCP_TARGET() override {
         std::error_code ignored;
         m_acceptor.close(ignored);
-        m_peer.close(ignored);
+        m_stream.close(ignored);
     }
 
     std::string describe() const override { return "tcp: " + m_listen; }
@@ -49,12 +48,6 @@ public:
     }
 
 protected:
-    void async_read(asio::mutable_buffer buffer, io_handler handler) override {
-        m_peer.async_read_some(buffer, std::move(handler));
-    }
-    void async_write(asio::const_buffer buffer, io_handler handler) override {
-        asio::async_write(m_peer, buffer, std::move(handler));
-    }
     void on_read_end() override {
         drop_peer();
         accept();
@@ -64,11 +57,11 @@ private:
     void drop_peer() {
         end_stream();
         std::error_code ignored;
-        m_peer.close(ignored);
+        m_stream.close(ignored);
     }
 
     void accept() {
-        if (m_accepting || !m_running || m_peer.is_open())
+        if (m_accepting || !m_running || m_stream.is_open())
             return;
         m_accepting = true;
         m_acceptor.async_accept([this](const std::error_code& error, asio::ip::tcp::socket peer) {
@@ -79,7 +72,7 @@ private:
             }
             std::error_code ignored;
             peer.set_option(asio::ip::tcp::no_delay(true), ignored);
-            m_peer = std::move(peer);
+            m_stream = std::move(peer);
             begin_stream(*m_uart);
             m_uart->pump();
         });
@@ -88,7 +81,6 @@ private:
     std::string m_listen;
     asio::io_context& m_io;
     asio::ip::tcp::acceptor m_acceptor;
-    asio::ip::tcp::socket m_peer;
     UART* m_uart = nullptr;
     bool m_running = false;
     bool m_accepting = false;
