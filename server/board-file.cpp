@@ -120,7 +120,12 @@ struct Checker {
         // The kinds' own keys: the types of all that are given, then the
         // target's kind, the keys it needs, the keys it does not take, and
         // the checks of its own.
-        std::vector<std::pair<const TargetKey*, const toml::node*>> given;
+        struct Given {
+            const TargetKey* key;
+            const toml::node* where;
+            TargetValue value;
+        };
+        std::vector<Given> given;
         for (const TargetKind& kind : target_kinds()) {
             for (const TargetKey& key : kind.keys) {
                 TargetValue value = key.fallback;
@@ -128,33 +133,32 @@ struct Checker {
                 if (!get(table, key.name, value, where))
                     return false;
                 if (where != nullptr)
-                    given.emplace_back(&key, where);
+                    given.push_back({&key, where, value});
             }
         }
         const TargetKind* kind = find_target_kind(uart.target);
         if (kind == nullptr)
             return fail(*target_node, "unknown target '" + uart.target + "' (" + target_kind_names() + ")");
         for (const TargetKey& key : kind->keys) {
-            TargetValue value = key.fallback;
-            const toml::node* where = nullptr;
-            get(table, key.name, value, where);
+            const Given* own = nullptr;
+            for (const Given& one : given)
+                if (one.key == &key)
+                    own = &one;
+            const TargetValue& value = own != nullptr ? own->value : key.fallback;
             const std::string* text = std::get_if<std::string>(&value);
-            if (*key.missing != '\0' && (where == nullptr || (text != nullptr && text->empty())))
-                return fail(where != nullptr ? *where : static_cast<const toml::node&>(table), key.missing);
+            if (*key.missing != '\0' && (own == nullptr || (text != nullptr && text->empty())))
+                return fail(own != nullptr ? *own->where : static_cast<const toml::node&>(table), key.missing);
             uart.settings.set(key.name, value);
         }
-        for (const auto& [key, where] : given) {
-            if (!kind->takes(key->name))
-                return fail(*where, std::string("'") + key->name + "' is only for " + target_kind_names(key->name) +
-                                        " targets");
+        for (const Given& one : given) {
+            if (!kind->takes(one.key->name))
+                return fail(*one.where, std::string("'") + one.key->name + "' is only for " +
+                                            target_kind_names(one.key->name) + " targets");
         }
-        for (const auto& [key, where] : given) {
-            TargetValue value = key->fallback;
-            const toml::node* ignored = nullptr;
-            get(table, key->name, value, ignored);
-            const std::string problem = key->check != nullptr ? key->check(value) : std::string();
+        for (const Given& one : given) {
+            const std::string problem = one.key->check != nullptr ? one.key->check(one.value) : std::string();
             if (!problem.empty())
-                return fail(*where, std::string("'") + key->name + "': " + problem);
+                return fail(*one.where, std::string("'") + one.key->name + "': " + problem);
         }
         return true;
     }
