@@ -1,6 +1,9 @@
 /* Reset entry and trap entry. With -bios none the hart starts at the first
    byte of RAM, so _start lives in .text.start, which virt.ld puts first. */
 
+    /* The CSR instructions belong to the Zicsr extension. */
+    .option arch, +zicsr
+
     .section .text.start, "ax"
     .globl _start
     .type _start, @function

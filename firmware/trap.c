@@ -37,7 +37,7 @@ __attribute__((noreturn)) static void halt_on_exception(uint32_t mcause, uint32_
     uart_puts("; halted until the board is switched off\n");
     /* With mie cleared, wfi never returns and QEMU stays idle. */
     csr_clear(mstatus, MSTATUS_MIE);
-    __asm__ volatile("csrw mie, zero");
+    __asm__ volatile(CSR_ASM("csrw mie, zero"));
     for (;;)
         __asm__ volatile("wfi");
 }

@@ -23,14 +23,18 @@
 #define MCAUSE_MACHINE_TIMER 7u
 #define MCAUSE_MACHINE_EXTERNAL 11u
 
-#define csr_read(csr)                                   \
-    ({                                                  \
-        uint32_t value_;                                \
-        __asm__ volatile("csrr %0, " #csr : "=r"(value_)); \
-        value_;                                         \
+/* The CSR instructions belong to the Zicsr extension. Each access turns it
+   on for its own instruction only, so the compiler's -march=rv32imac goes on
+   selecting the C library's rv32imac build. */
+#define CSR_ASM(text) ".option push\n.option arch, +zicsr\n" text "\n.option pop"
+#define csr_read(csr)                                              \
+    ({                                                             \
+        uint32_t value_;                                           \
+        __asm__ volatile(CSR_ASM("csrr %0, " #csr) : "=r"(value_)); \
+        value_;                                                    \
     })
-#define csr_set(csr, bits) __asm__ volatile("csrs " #csr ", %0" ::"r"(bits) : "memory")
-#define csr_clear(csr, bits) __asm__ volatile("csrc " #csr ", %0" ::"r"(bits) : "memory")
+#define csr_set(csr, bits) __asm__ volatile(CSR_ASM("csrs " #csr ", %0") ::"r"(bits) : "memory")
+#define csr_clear(csr, bits) __asm__ volatile(CSR_ASM("csrc " #csr ", %0") ::"r"(bits) : "memory")
 
 static inline uint32_t mmio_read32(uintptr_t address) {
     return *(volatile uint32_t *)address;

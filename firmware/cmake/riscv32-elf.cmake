@@ -9,9 +9,9 @@ set(CMAKE_ASM_COMPILER ${RISCV_TOOL_PREFIX}gcc)
 set(CMAKE_OBJCOPY ${RISCV_TOOL_PREFIX}objcopy CACHE FILEPATH "")
 set(CMAKE_SIZE ${RISCV_TOOL_PREFIX}size CACHE FILEPATH "")
 
-# -misa-spec=2.2 keeps the CSR instructions in the base ISA; writing
-# rv32imac_zicsr instead would make GCC miss the rv32imac multilib.
-set(riscv_arch_flags "-march=rv32imac -mabi=ilp32 -misa-spec=2.2")
+# Plain rv32imac, which selects picolibc's rv32imac multilib; the sources that
+# use CSR instructions turn the Zicsr extension on where they use them.
+set(riscv_arch_flags "-march=rv32imac -mabi=ilp32")
 set(CMAKE_C_FLAGS_INIT "${riscv_arch_flags} --specs=picolibc.specs")
 set(CMAKE_ASM_FLAGS_INIT "${riscv_arch_flags}")
 # Our own start-up code and linker script replace picolibc's crt0 and

@@ -78,7 +78,7 @@ int gmon_start(uintptr_t low_pc, uintptr_t high_pc) {
     recording = 1;
     next_tick = read_mtime() + CLINT_HZ / GMON_RATE;
     set_mtimecmp(next_tick);
-    __asm__ volatile("csrs mie, %0" ::"r"(MIE_MTIE));
+    __asm__ volatile(".option push\n.option arch, +zicsr\ncsrs mie, %0\n.option pop" ::"r"(MIE_MTIE));
     return 0;
 }
 
