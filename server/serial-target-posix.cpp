@@ -12,6 +12,7 @@
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "server/serial-target.h"
 #include "server/stream-target.h"
 #include "server/target-kinds.h"
 
@@ -42,13 +43,11 @@ enum class Opening { opened, absent, failed };
 class SERIAL_TARGET : public ONE_STREAM_TARGET<asio::posix::stream_descriptor> {
 public:
     SERIAL_TARGET(const TargetSettings& settings, asio::io_context& io)
-        : ONE_STREAM_TARGET(io), m_device(settings.text("device")), m_rate(settings.number("baud")),
-          m_rts_cts(settings.text("flow") == "rts/cts"), m_watch(io) {}
+        : ONE_STREAM_TARGET(io), m_description(describe_serial(settings)), m_device(settings.text("device")),
+          m_rate(settings.number("baud")), m_rts_cts(settings.text("flow") == "rts/cts"), m_watch(io) {}
     ~SERIAL_TARGET() override { stop(); }
 
-    std::string describe() const override {
-        return "serial: " + m_device + " " + std::to_string(m_rate) + (m_rts_cts ? " rts/cts" : "");
-    }
+    std::string describe() const override { return m_description; }
 
     bool start(UART& uart, std::string& error) override {
         stop();
@@ -137,16 +136,11 @@ private:
             ::close(fd);
             return Opening::failed;
         }
+        // Opened non-blocking, as the event loop needs it.
         std::error_code code;
         m_stream.assign(fd, code);
         if (code) {
             ::close(fd);
-        } else {
-            m_stream.non_blocking(true, code);
-            if (code)
-                close_device();
-        }
-        if (code) {
             error = "cannot use " + m_device + ": " + code.message();
             return Opening::failed;
         }
@@ -200,6 +194,7 @@ private:
         return true;
     }
 
+    std::string m_description;
     std::string m_device;
     std::int64_t m_rate;
     bool m_rts_cts;

@@ -3,7 +3,7 @@
 #include <array>
 #include <filesystem>
 
-#include "server/board.h"
+#include "server/serial-target.h"
 
 namespace {
 
@@ -43,4 +43,9 @@ std::string check_serial_rate(const TargetValue& value) {
 std::string check_serial_flow(const TargetValue& value) {
     const std::string& flow = std::get<std::string>(value);
     return flow == "none" || flow == "rts/cts" ? std::string() : "\"" + flow + "\" is not \"none\" or \"rts/cts\"";
+}
+
+std::string describe_serial(const TargetSettings& settings) {
+    return "serial: " + settings.text("device") + " " + std::to_string(settings.number("baud")) +
+           (settings.text("flow") == "rts/cts" ? " rts/cts" : "");
 }

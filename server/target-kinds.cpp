@@ -1,6 +1,8 @@
 // The table of target kinds and the factory that reads it.
 #include "server/target-kinds.h"
 
+#include "server/serial-target.h"
+
 #include "wire/address.h"
 
 // Each kind's factory (and preparation or key checks), in the kind's own files.
@@ -10,8 +12,6 @@ std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::i
 void watch_exec_children(asio::io_context& io);
 std::unique_ptr<TARGET> make_tcp_target(const TargetSettings& settings, asio::io_context& io);
 std::unique_ptr<TARGET> make_serial_target(const TargetSettings& settings, asio::io_context& io);
-std::string check_serial_device(const TargetValue&), check_serial_rate(const TargetValue&),
-    check_serial_flow(const TargetValue&);
 
 namespace {
 
