@@ -1,5 +1,5 @@
-/* Addresses of the virt machine's devices that the firmware uses, and the
-   machine-mode CSR access it needs. */
+/* Addresses of the virt machine's devices that the firmware and its profiling
+   runtime use, and the machine-mode CSR access they need. */
 #ifndef VIRT_MACHINE_H
 #define VIRT_MACHINE_H
 
@@ -8,6 +8,7 @@
 #define UART0_BASE 0x10000000u
 #define UART0_IRQ 10u
 
+#define CLINT_MTIMECMP0 0x02004000u
 #define CLINT_MTIME 0x0200bff8u
 #define CLINT_HZ 10000000u
 
@@ -18,6 +19,7 @@
 #define PLIC_CLAIM_HART0_M (PLIC_BASE + 0x200004u)
 
 #define MSTATUS_MIE 0x8u
+#define MIE_MTIE 0x80u
 #define MIE_MEIE 0x800u
 #define MCAUSE_INTERRUPT 0x80000000u
 #define MCAUSE_MACHINE_TIMER 7u
@@ -44,7 +46,8 @@ static inline void mmio_write32(uintptr_t address, uint32_t value) {
     *(volatile uint32_t *)address = value;
 }
 
-/* The 64-bit machine timer read as two halves on rv32. */
+/* The 64-bit machine timer read as two halves on rv32, again if the low
+   word wrapped between the reads. */
 static inline uint64_t read_mtime(void) {
     uint32_t high, low;
     do {
@@ -52,6 +55,15 @@ static inline uint64_t read_mtime(void) {
         low = mmio_read32(CLINT_MTIME);
     } while (high != mmio_read32(CLINT_MTIME + 4));
     return (uint64_t)high << 32 | low;
+}
+
+/* Hart 0's timer compare, written as two halves on rv32: the high word first
+   behind a maximal low word, so that no value between the old and the new
+   one can fire. */
+static inline void set_mtimecmp(uint64_t when) {
+    mmio_write32(CLINT_MTIMECMP0, 0xffffffffu);
+    mmio_write32(CLINT_MTIMECMP0 + 4, (uint32_t)(when >> 32));
+    mmio_write32(CLINT_MTIMECMP0, (uint32_t)when);
 }
 
 #endif

@@ -3,19 +3,14 @@
 #include "gmon.h"
 
 #include "gmon-core.h"
+#include "virt-machine.h"
 
 /* This file and gmon-core.c are built without -pg: _mcount would call
    itself, and the timer interrupt would count calls. */
 
-#define CLINT_BASE 0x02000000u
-#define CLINT_MTIMECMP0 (CLINT_BASE + 0x4000u)
-#define CLINT_MTIME (CLINT_BASE + 0xbff8u)
-#define CLINT_HZ 10000000u
-#define UART_BASE 0x10000000u
 #define UART_THR 0u
 #define UART_LSR 5u
 #define UART_LSR_THR_EMPTY 0x20u
-#define MIE_MTIE 0x80u
 
 #ifndef GMON_BIN_CAPACITY
 #define GMON_BIN_CAPACITY 16384 /* 2-byte bins up to 32 KiB of code */
@@ -41,33 +36,6 @@ static volatile int paused;
 static volatile int in_mcount;
 #define BARRIER() __asm__ volatile("" ::: "memory")
 
-static uint64_t read_mtime(void) {
-#if __riscv_xlen == 64
-    return *(volatile uint64_t *)CLINT_MTIME;
-#else
-    volatile uint32_t *mtime = (volatile uint32_t *)CLINT_MTIME;
-    uint32_t high, low;
-    do {
-        high = mtime[1];
-        low = mtime[0];
-    } while (high != mtime[1]); /* the low word wrapped between the reads */
-    return (uint64_t)high << 32 | low;
-#endif
-}
-
-static void set_mtimecmp(uint64_t when) {
-#if __riscv_xlen == 64
-    *(volatile uint64_t *)CLINT_MTIMECMP0 = when;
-#else
-    /* High word first behind a maximal low word, so that no value between
-       the old and the new one can fire. */
-    volatile uint32_t *cmp = (volatile uint32_t *)CLINT_MTIMECMP0;
-    cmp[0] = 0xffffffffu;
-    cmp[1] = (uint32_t)(when >> 32);
-    cmp[0] = (uint32_t)when;
-#endif
-}
-
 int gmon_start(uintptr_t low_pc, uintptr_t high_pc) {
     recording = 0;
     BARRIER();
@@ -78,7 +46,7 @@ int gmon_start(uintptr_t low_pc, uintptr_t high_pc) {
     recording = 1;
     next_tick = read_mtime() + CLINT_HZ / GMON_RATE;
     set_mtimecmp(next_tick);
-    __asm__ volatile(".option push\n.option arch, +zicsr\ncsrs mie, %0\n.option pop" ::"r"(MIE_MTIE));
+    csr_set(mie, MIE_MTIE);
     return 0;
 }
 
@@ -112,7 +80,7 @@ __attribute__((no_instrument_function)) void _mcount(uintptr_t from_pc) {
    sending needs nothing from it. */
 static void uart_put(const void *bytes, size_t count, void *context) {
     (void)context;
-    volatile uint8_t *uart = (volatile uint8_t *)UART_BASE;
+    volatile uint8_t *uart = (volatile uint8_t *)UART0_BASE;
     const uint8_t *byte = bytes;
     for (size_t i = 0; i < count; ++i) {
         while (!(uart[UART_LSR] & UART_LSR_THR_EMPTY)) {
