@@ -85,6 +85,8 @@ static void command_work(uint32_t count) {
 static void command_gmon(void) {
     const uint32_t size = gmon_send();
     const uint32_t dropped = gmon_arcs_dropped();
+    const uint32_t outside = gmon_samples_outside();
+    const uint32_t saturated = gmon_samples_saturated();
     gmon_reset();
     uart_puts("gmon: sent a profile of ");
     print_unsigned(size);
@@ -95,6 +97,14 @@ static void command_gmon(void) {
         uart_puts(" calls not counted: too many call arcs)");
     }
     uart_put('\n');
+    /* Samples the file does not hold, on a line of their own. */
+    if (outside != 0 || saturated != 0) {
+        uart_puts("gmon: samples not counted: ");
+        print_unsigned(outside);
+        uart_puts(" outside the code, ");
+        print_unsigned(saturated);
+        uart_puts(" in full histogram bins\n");
+    }
 }
 
 static void run_line(const char *text, size_t length) {

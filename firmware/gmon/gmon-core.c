@@ -64,6 +64,7 @@ void gmon_profile_reset(struct gmon_profile *profile) {
         memset(profile->arcs, 0, profile->arc_slots * sizeof profile->arcs[0]);
     profile->arcs_used = 0;
     profile->samples_outside = 0;
+    profile->samples_saturated = 0;
     profile->arcs_dropped = 0;
 }
 
@@ -77,6 +78,8 @@ void gmon_profile_sample(struct gmon_profile *profile, uintptr_t pc) {
     }
     if (profile->bins[bin] != 0xffffu)
         ++profile->bins[bin];
+    else if (profile->samples_saturated != 0xffffffffu)
+        ++profile->samples_saturated;
 }
 
 void gmon_profile_arc(struct gmon_profile *profile, uintptr_t from_pc, uintptr_t self_pc) {
@@ -90,7 +93,10 @@ void gmon_profile_arc(struct gmon_profile *profile, uintptr_t from_pc, uintptr_t
        nothing. */
     const size_t mask = profile->arc_slots - 1;
     size_t slot = (size_t)(((from_pc >> 1) * (uintptr_t)2654435761u) ^ (self_pc >> 1)) & mask;
-    for (;;) {
+    /* At most one look at each slot: a table of fewer than four slots may
+       fill up completely. */
+    size_t probes = 0;
+    for (; probes < profile->arc_slots; ++probes) {
         struct gmon_arc *arc = &profile->arcs[slot];
         if (arc->count == 0)
             break;
@@ -103,7 +109,8 @@ void gmon_profile_arc(struct gmon_profile *profile, uintptr_t from_pc, uintptr_t
     }
     /* A new arc. Past three quarters full the probes grow long, and the
        code being profiled would pay for it at every call. */
-    if (profile->arcs_used >= profile->arc_slots - profile->arc_slots / 4) {
+    if (probes == profile->arc_slots ||
+        profile->arcs_used >= profile->arc_slots - profile->arc_slots / 4) {
         if (profile->arcs_dropped != 0xffffffffu)
             ++profile->arcs_dropped;
         return;

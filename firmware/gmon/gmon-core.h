@@ -32,6 +32,7 @@ struct gmon_profile {
     size_t arcs_used;
     uint32_t rate;            /* samples per second */
     uint32_t samples_outside; /* samples whose pc lay outside the range */
+    uint32_t samples_saturated; /* samples lost to a bin already at 0xffff */
     uint32_t arcs_dropped;    /* calls not counted: the arc table was full */
 };
 
@@ -45,7 +46,8 @@ int gmon_profile_init(struct gmon_profile *profile, uintptr_t low_pc, uintptr_t 
 /* Clears every count, keeping the range and the storage. */
 void gmon_profile_reset(struct gmon_profile *profile);
 
-/* One histogram sample at `pc`; a full bin stays full. */
+/* One histogram sample at `pc`; a full bin stays full, and what it could not
+   take is counted in samples_saturated. */
 void gmon_profile_sample(struct gmon_profile *profile, uintptr_t pc);
 
 /* One traversal of the call arc from `from_pc` into the function at

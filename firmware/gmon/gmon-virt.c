@@ -118,3 +118,7 @@ uint32_t gmon_arcs_dropped(void) {
 uint32_t gmon_samples_outside(void) {
     return recording ? profile.samples_outside : 0;
 }
+
+uint32_t gmon_samples_saturated(void) {
+    return recording ? profile.samples_saturated : 0;
+}

@@ -34,9 +34,12 @@ uint32_t gmon_send(void);
 /* Forgets what was counted so far. */
 void gmon_reset(void);
 
-/* Calls that found the arc table full, and samples outside the range. */
+/* What the profile lost since the start or the last reset: calls that found
+   the arc table full, samples outside the range, and samples that found
+   their histogram bin full (at 65535). */
 uint32_t gmon_arcs_dropped(void);
 uint32_t gmon_samples_outside(void);
+uint32_t gmon_samples_saturated(void);
 
 #ifdef __cplusplus
 }

@@ -248,6 +248,9 @@ TEST(GmonProfile, SamplesOutsideTheRangeAreCountedApartAndFullBinsStayFull) {
     for (int i = 0; i < 70000; ++i) gmon_profile_sample(&p.profile, 0x1010);
     EXPECT_EQ(p.bins[8], 0xffffu);
     EXPECT_EQ(std::count(p.bins.begin(), p.bins.end(), 0), 0x7f);
+    // What a full bin could not take is lost, and counted as such.
+    EXPECT_EQ(p.profile.samples_saturated, 70000u - 0xffffu);
+    EXPECT_EQ(p.profile.samples_outside, 3u);
 }
 
 TEST(GmonProfile, AFullArcTableStillCountsTheArcsItHas) {
@@ -266,14 +269,46 @@ TEST(GmonProfile, AFullArcTableStillCountsTheArcsItHas) {
     EXPECT_EQ(gmon_profile_file_size(&p.profile), p.file().size());
 }
 
+TEST(GmonProfile, TablesOfFewerThanFourSlotsFillUpWithoutHanging) {
+    // Three quarters of a table this small is the whole table: a new arc
+    // must not probe it for a free slot for ever. In a child with an alarm,
+    // so that a hang fails the test instead of stalling the run.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ASSERT_EXIT(
+        {
+            alarm(10);
+            for (size_t slots : {1u, 2u, 3u}) {
+                Profile p(0x1000, 0x2000, 0x800, slots);
+                for (uintptr_t from = 0; from < 4; ++from) gmon_profile_arc(&p.profile, 0x1000 + 2 * from, 0x1800);
+            }
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    for (size_t slots : {1u, 2u, 3u}) {
+        Profile p(0x1000, 0x2000, 0x800, slots);
+        const size_t kept = p.profile.arc_slots;  // 1, 2, 2
+        for (uintptr_t from = 0; from < 4; ++from) gmon_profile_arc(&p.profile, 0x1000 + 2 * from, 0x1800);
+        gmon_profile_arc(&p.profile, 0x1000, 0x1800);  // a known arc is still counted
+        EXPECT_EQ(p.profile.arcs_used, kept) << slots << " slots";
+        EXPECT_EQ(p.profile.arcs_dropped, 4u - kept) << slots << " slots";
+        uint32_t total = 0;
+        for (const auto& arc : p.arcs) total += arc.count;
+        EXPECT_EQ(total, kept + 1) << slots << " slots";
+        EXPECT_EQ(gmon_profile_file_size(&p.profile), p.file().size());
+    }
+}
+
 TEST(GmonProfile, ResetForgetsTheCountsButKeepsTheRange) {
     Profile p(0x1000, 0x2000, 0x800, 8);
     gmon_profile_sample(&p.profile, 0x1002);
     gmon_profile_sample(&p.profile, 0x3000);
+    p.bins[2] = 0xffff;
+    gmon_profile_sample(&p.profile, 0x1004);
     gmon_profile_arc(&p.profile, 0x1000, 0x1800);
     gmon_profile_reset(&p.profile);
     EXPECT_EQ(p.bins[1], 0u);
     EXPECT_EQ(p.profile.samples_outside, 0u);
+    EXPECT_EQ(p.profile.samples_saturated, 0u);
     EXPECT_EQ(p.profile.arcs_used, 0u);
     EXPECT_EQ(p.file().size(), 20 + 1 + 2 * sizeof(uintptr_t) + 24 + 2 * 0x800);
     gmon_profile_arc(&p.profile, 0x1000, 0x1800);
