@@ -59,6 +59,11 @@ COMM_CONSOLE::~COMM_CONSOLE() {
     // ended, else it stays with the reader to the end of the process.
     bool reader_stopped = true;
     if (reader_thread != nullptr) {
+        {
+            std::lock_guard<std::mutex> lock(m_share->mutex);
+            m_share->stopping = true;
+        }
+        m_share->room.notify_all();  // a reader waiting for room, not on input
         reader_stopped = platform::stop_stdin_reader(reader_thread, reader_stop_limit);
         reader_thread = nullptr;
     }
@@ -101,6 +106,7 @@ int COMM_CONSOLE::read(char* buffer, unsigned int max) {
     if (n != 0) {
         std::memcpy(buffer, share.input.data() + share.taken, n);
         share.taken += n;
+        if (pending >= console_input_limit) share.room.notify_one();
         if (share.taken == share.input.size()) {
             share.input.clear();
             share.taken = 0;
@@ -129,8 +135,14 @@ unsigned console_reader(void* share_block) {
         platform::stdin_read result = platform::read_stdin_byte(byte);
         if (result == platform::stdin_read::failed) break;
         if (result == platform::stdin_read::byte) {
-            std::lock_guard<std::mutex> lock(share->mutex);
+            std::unique_lock<std::mutex> lock(share->mutex);
             share->input.push_back(static_cast<char>(byte));
+            // At the limit, standard input is left alone until the relay has
+            // taken some: what comes meanwhile waits in the pipe or terminal.
+            share->room.wait(lock, [share] {
+                return share->stopping || share->input.size() - share->taken < console_input_limit;
+            });
+            if (share->stopping) break;
         }
     }
     std::lock_guard<std::mutex> lock(share->mutex);

@@ -2,6 +2,7 @@
 // interactive console, a reader thread gathering keystrokes, raw writes.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -10,6 +11,11 @@
 #include "relay/comm.h"
 
 namespace tolvan {
+
+/// Standard input is read only while less than this waits to be handed
+/// over: the relay takes 64 bytes a pass, and the rest waits in the pipe or
+/// the terminal.
+constexpr std::size_t console_input_limit = 64 * 1024;
 
 /// What the console channel and its reader thread share, handed to the
 /// reader when it starts. A reader that cannot be stopped at the teardown
@@ -21,6 +27,10 @@ struct ConsoleInputShare {
     /// that a long backlog is not moved once per read.
     std::size_t taken = 0;
     bool input_ended = false;  ///< a read of standard input failed
+    bool stopping = false;     ///< the teardown ends the reader
+    /// Wakes a reader waiting for room below console_input_limit: the relay
+    /// took bytes, or the teardown stops it.
+    std::condition_variable room;
 };
 
 class COMM_CONSOLE : public COMM {

@@ -2,11 +2,15 @@
 // pseudo-terminal: gathering, hand-over, end of input, raw mode and restore.
 #include "channels/console-io.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -70,6 +74,59 @@ void settle(COMM_CONSOLE& channel, int write_fd, const std::string& bytes) {
     ASSERT_EQ(write(write_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
+
+/// Bytes written into a pipe and not yet read from it.
+size_t in_pipe(int fd) {
+    int count = 0;
+    ioctl(fd, FIONREAD, &count);
+    return static_cast<size_t>(count);
+}
+
+/// Threads of this process now.
+size_t threads_now() {
+    size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+/// Input for a reader that is never drained: `all` is offered through a
+/// non-blocking pipe as fast as the pipe takes it.
+struct Offer {
+    std::string all;
+    size_t written = 0;
+    int fd;
+
+    Offer(int write_fd, size_t count) : fd(write_fd) {
+        for (size_t i = 0; i < count; ++i) all.push_back(static_cast<char>(i * 7 + i / 251));
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    void top_up() {
+        ssize_t n = write(fd, all.data() + written, all.size() - written);
+        if (n > 0) written += static_cast<size_t>(n);
+    }
+    /// What the reader has taken out of the pipe.
+    size_t taken() const { return written - in_pipe(fd); }
+    /// Tops up until the reader has stopped taking: at the limit, or with
+    /// everything taken. What it took.
+    size_t until_reader_stops() {
+        size_t last = SIZE_MAX;
+        int steady = 0;
+        auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (steady < 3 && std::chrono::steady_clock::now() < give_up) {
+            top_up();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const size_t now = taken();
+            const bool may_be_stopped = now >= console_input_limit || written == all.size();
+            steady = now == last && may_be_stopped ? steady + 1 : 0;
+            last = now;
+        }
+        return last;
+    }
+};
 
 class ConsoleChannel : public ::testing::Test {
 protected:
@@ -160,6 +217,56 @@ TEST_F(ConsoleChannel, EndOfInputComesAfterEverythingGatheredAndIsReportedOnEver
     EXPECT_EQ(GetCapturedStderr(),
               "tolvan-terminal: error: Gathering input from STDIO\n"
               "tolvan-terminal: error: Gathering input from STDIO\n");
+}
+
+TEST_F(ConsoleChannel, ReaderStopsAtTheLimitAndResumesAsTheBufferDrains) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    COMM_CONSOLE channel;
+    Offer input(m_pipe[1], 4 * console_input_limit);
+    char buffer[64];
+    channel.read(buffer, 0);  // starts the reader
+    // Nothing is handed over: the reader gathers the limit and leaves the
+    // rest in the pipe.
+    EXPECT_EQ(input.until_reader_stops(), console_input_limit);
+    EXPECT_LT(input.written, input.all.size());
+
+    // As the relay takes bytes the reader goes on; every byte arrives once,
+    // in order, and the end of input only after the last of them.
+    CaptureStderr();
+    std::string got;
+    int n = 0;
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < give_up) {
+        input.top_up();
+        if (input.written == input.all.size() && m_pipe[1] >= 0) {
+            close(m_pipe[1]);
+            m_pipe[1] = -1;
+        }
+        n = channel.read(buffer, sizeof buffer);
+        if (n < 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(GetCapturedStderr(), "tolvan-terminal: error: Gathering input from STDIO\n");
+    EXPECT_EQ(n, -1);
+    ASSERT_EQ(got.size(), input.all.size());
+    EXPECT_TRUE(got == input.all) << "bytes differ from byte " << std::mismatch(got.begin(), got.end(),
+                                                                               input.all.begin()).first - got.begin();
+}
+
+TEST_F(ConsoleChannel, TeardownEndsAReaderStoppedAtTheLimit) {
+    StdinReplaced stdin_from(m_pipe[0]);
+    const size_t threads_before = threads_now();
+    Offer input(m_pipe[1], 2 * console_input_limit);
+    auto channel = std::make_unique<COMM_CONSOLE>();
+    char buffer[64];
+    channel->read(buffer, 0);
+    ASSERT_EQ(input.until_reader_stops(), console_input_limit);
+    channel.reset();
+    EXPECT_EQ(threads_now(), threads_before) << "the reader was left running";
+    // The next channel goes on where the stopped reader left off.
+    COMM_CONSOLE next;
+    EXPECT_EQ(read_until(next, 16).substr(0, 16), input.all.substr(console_input_limit, 16));
 }
 
 TEST_F(ConsoleChannel, RegularFileAtItsEndKeepsWaitingForMore) {
