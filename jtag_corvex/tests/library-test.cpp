@@ -2,6 +2,7 @@
 // real server state, the byte stream both ways, backpressure and faults.
 #include "jtag_corvex.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <random>
@@ -219,6 +220,36 @@ TEST(LibraryBackpressure, LargeTransferThroughSlowTargetLosesNothing) {
     EXPECT_GT(partial_writes, 0);
     ASSERT_EQ(received.size(), sent.size());
     EXPECT_TRUE(received == sent) << "the echoed stream differs";
+    jtagcorvex_close(link);
+}
+
+TEST(LibraryBackpressure, StreamArrivesWholeWhileWritesFindNoRoom) {
+    // seq never reads: once its pipe and the FIFO are full, every write looks
+    // for credit and receives while earlier bytes are still unread.
+    jtag_server server(exec_board("exec seq 1 300000"));
+    JTAGCORVEX* link = jtagcorvex_open(nullptr, -1, -1, "library-test");
+    ASSERT_NE(link, nullptr);
+    std::string expected;
+    for (int i = 1; i <= 300000; ++i)
+        expected += std::to_string(i) + "\n";
+    const std::string input(64, 'x');
+    std::string received;
+    int refused_writes = 0;
+    char buffer[64];
+    const auto deadline = clock_type::now() + k_guard;
+    while (received.size() < expected.size() && clock_type::now() < deadline) {
+        const int n = jtagcorvex_write(link, input.data(), static_cast<unsigned>(input.size()));
+        ASSERT_GE(n, 0);
+        refused_writes += n == 0 ? 1 : 0;
+        const int got = jtagcorvex_read(link, buffer, sizeof buffer);
+        ASSERT_GE(got, 0);
+        received.append(buffer, static_cast<std::size_t>(got));
+    }
+    EXPECT_GT(refused_writes, 1000);
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the stream differs from byte "
+                                      << std::mismatch(received.begin(), received.end(), expected.begin()).first -
+                                             received.begin();
     jtagcorvex_close(link);
 }
 

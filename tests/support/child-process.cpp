@@ -138,6 +138,14 @@ void child_process::send(const std::string& bytes) {
     }
 }
 
+std::size_t child_process::offer(const std::string& bytes) {
+    const int flags = fcntl(m_input, F_GETFL);
+    fcntl(m_input, F_SETFL, flags | O_NONBLOCK);
+    const ssize_t n = ::write(m_input, bytes.data(), bytes.size());
+    fcntl(m_input, F_SETFL, flags);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 void child_process::close_input() {
     if (!m_terminal_mode && m_input >= 0) {
         close(m_input);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -36,6 +37,9 @@ public:
 
     /// Types bytes at the terminal, or writes them into the input pipe.
     void send(const std::string& bytes);
+    /// Writes into the input pipe what it takes now, without waiting: the
+    /// number of bytes taken.
+    std::size_t offer(const std::string& bytes);
     /// Closes the input pipe (end of input).
     void close_input();
     /// Closes the test's end of a standard output pipe: the program's writes
