@@ -10,9 +10,6 @@ namespace {
 
 constexpr int k_connect_timeout_ms = 5000;
 constexpr int k_answer_timeout_ms = 10000;
-/// Bytes already read are dropped from the front of the buffer in steps of
-/// at least this many, so that the unread bytes are not moved for every read.
-constexpr std::size_t k_release_at_least = 4096;
 
 using clock_type = std::chrono::steady_clock;
 
@@ -146,7 +143,9 @@ void JTAGCORVEX::receive(int timeout_ms) {
     m_incoming.received(static_cast<std::size_t>(got));
     // A write looking for credit receives while earlier bytes are still being
     // read: drop the bytes already read once they are half of the buffer, so
-    // that it holds at most about twice the unread bytes (the window).
+    // that it holds at most about twice the unread bytes (the window), and in
+    // steps large enough that the unread bytes are not moved for every read.
+    constexpr std::size_t k_release_at_least = 4096;
     if (m_data_pos == m_data.size()) {
         m_data.clear();
         m_data_pos = 0;
