@@ -17,15 +17,6 @@ using namespace std::chrono_literals;
 /// Input in large pieces, as `yes` gives it.
 const std::string INPUT_PIECE(16384, 'y');
 
-/// Waits until the terminal holds the UART.
-bool connected(const jtag_server& server) {
-    return eventually([&] {
-        std::string listing;
-        server.chainprobe({}, &listing);
-        return listing.find("held by tolvan-terminal") != std::string::npos;
-    }, 20s);
-}
-
 /// Resident memory of a process, and the most it has been since.
 struct memory_watch {
     pid_t pid;
@@ -40,15 +31,7 @@ struct memory_watch {
 /// Offers input until the terminal has taken none of it for a second; false
 /// when it still takes some when the guard time runs out. Adds to `taken`.
 bool offer_until_refused(child_process& terminal, memory_watch& memory, std::size_t& taken) {
-    auto refused_since = std::chrono::steady_clock::now();
-    return eventually([&] {
-        memory.look();
-        const std::size_t n = terminal.offer(INPUT_PIECE);
-        taken += n;
-        const auto now = std::chrono::steady_clock::now();
-        if (n > 0) refused_since = now;
-        return now - refused_since >= 1s;
-    }, 10s);
+    return terminal.offer_until_refused(INPUT_PIECE, taken, 1s, 10s, [&] { memory.look(); });
 }
 
 TEST(InputMemory, FloodingTargetAndWritesWithoutRoomKeepTheTerminalBounded) {
@@ -57,7 +40,7 @@ TEST(InputMemory, FloodingTargetAndWritesWithoutRoomKeepTheTerminalBounded) {
     jtag_server server(exec_board("exec yes 0123456789abcdef"));
     temp_dir work;
     auto terminal = terminal_to_file(server, {"-q"}, "/dev/null", work.path());
-    ASSERT_TRUE(connected(server));
+    ASSERT_TRUE(server.wait_until_held_by("tolvan-terminal"));
     memory_watch memory{terminal->pid()};
     // About 300 KB of input, and three seconds of watching.
     std::size_t offered = 0;
@@ -80,7 +63,7 @@ TEST(InputMemory, InputForATargetThatTakesNothingStaysBoundedAcrossAnUnplug) {
     how.env = {server.address_setting()};
     how.terminal = false;
     child_process terminal(how);
-    ASSERT_TRUE(connected(server));
+    ASSERT_TRUE(server.wait_until_held_by("tolvan-terminal"));
     memory_watch memory{terminal.pid()};
 
     // The terminal holds 64 KiB, the UART and the target's pipe a little more;

@@ -146,6 +146,20 @@ std::size_t child_process::offer(const std::string& bytes) {
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
+bool child_process::offer_until_refused(const std::string& piece, std::size_t& taken,
+                                        std::chrono::milliseconds quiet, std::chrono::seconds guard,
+                                        const std::function<void()>& each) {
+    auto refused_since = std::chrono::steady_clock::now();
+    return eventually([&] {
+        if (each) each();
+        const std::size_t n = offer(piece);
+        taken += n;
+        const auto now = std::chrono::steady_clock::now();
+        if (n > 0) refused_since = now;
+        return now - refused_since >= quiet;
+    }, guard);
+}
+
 void child_process::close_input() {
     if (!m_terminal_mode && m_input >= 0) {
         close(m_input);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -40,6 +41,11 @@ public:
     /// Writes into the input pipe what it takes now, without waiting: the
     /// number of bytes taken.
     std::size_t offer(const std::string& bytes);
+    /// Offers `piece` again and again until the input has taken none of it
+    /// for `quiet`, adding what it took to `taken`, and calling `each` between
+    /// offers; false when it still takes some once `guard` has passed.
+    bool offer_until_refused(const std::string& piece, std::size_t& taken, std::chrono::milliseconds quiet,
+                             std::chrono::seconds guard, const std::function<void()>& each = {});
     /// Closes the input pipe (end of input).
     void close_input();
     /// Closes the test's end of a standard output pipe: the program's writes

@@ -103,6 +103,14 @@ std::unique_ptr<child_process> jtag_server::terminal(std::vector<std::string> ar
     return std::make_unique<child_process>(how);
 }
 
+bool jtag_server::wait_until_held_by(const std::string& client, std::chrono::seconds guard) const {
+    return eventually([&] {
+        std::string listing;
+        chainprobe({}, &listing);
+        return listing.find("held by " + client + " ") != std::string::npos;
+    }, guard);
+}
+
 std::unique_ptr<child_process> relaying_terminal(const jtag_server& server, std::vector<std::string> args,
                                                  launch how) {
     auto terminal = server.terminal(std::move(args), std::move(how));

@@ -52,6 +52,9 @@ public:
     /// `output` what it printed (standard output and standard error).
     int chainprobe(const std::vector<std::string>& args, std::string* output = nullptr) const;
 
+    /// Waits until a client of this name holds a UART; false on time-out.
+    bool wait_until_held_by(const std::string& client, std::chrono::seconds guard = 60s) const;
+
     /// Starts tolvan-terminal against this server, by default in the
     /// server's own folder.
     std::unique_ptr<child_process> terminal(std::vector<std::string> args, launch how = {}) const;

@@ -292,21 +292,10 @@ TEST(WineSession, InputForATargetThatTakesNothingIsLeftInThePipe) {
     // takes no more.
     jtag_server server(exec_board("exec sleep 600"));
     auto terminal = server.terminal({"-q"}, {.terminal = false, .stderr_apart = true});
-    ASSERT_TRUE(eventually([&] {
-        std::string listing;
-        server.chainprobe({}, &listing);
-        return listing.find("held by tolvan-terminal") != std::string::npos;
-    }, 60s));
-    const std::string piece(16384, 'y');
+    ASSERT_TRUE(server.wait_until_held_by("tolvan-terminal"));
     std::size_t taken = 0;
-    auto refused_since = std::chrono::steady_clock::now();
-    ASSERT_TRUE(eventually([&] {
-        const std::size_t n = terminal->offer(piece);
-        taken += n;
-        const auto now = std::chrono::steady_clock::now();
-        if (n > 0) refused_since = now;
-        return now - refused_since >= 2s;
-    }, 20s)) << "input still taken: " << taken << " bytes";
+    ASSERT_TRUE(terminal->offer_until_refused(std::string(16384, 'y'), taken, 2s, 20s))
+        << "input still taken: " << taken << " bytes";
     EXPECT_LE(taken, 512u * 1024);
 }
 
