@@ -51,6 +51,9 @@ public:
     virtual void host_connected(UART&) {}
     /// Where a target listens for its other side, if it does.
     virtual std::string listen_address() const { return {}; }
+    /// The target has ended by itself (an exec command that exited): an
+    /// attach starts it again.
+    virtual bool ended() const { return false; }
 
     /// Hears whether the target's other side (a device that can be pulled
     /// out) is there: false when it went away, true when it came back. The
@@ -101,7 +104,8 @@ public:
     TARGET* target() const { return m_target.get(); }
     void set_target(std::unique_ptr<TARGET> target) { m_target = std::move(target); }
     bool target_attached() const { return m_target_attached; }
-    /// Attaches the target again; it starts now when `powered`, else at power on.
+    /// Attaches the target again; it starts now when `powered`, else at power
+    /// on. A target that has ended by itself is started again.
     bool attach_target(bool powered, std::string& error);
     void detach_target();
     /// Target side: into the transmit FIFO, out of the receive FIFO.
