@@ -142,6 +142,18 @@ TEST(ExecLifetime, CommandsHoldNoneOfTheServersSockets) {
     EXPECT_EQ(children_of(server.pid()).size(), 1u);
 }
 
+TEST(ExecLifetime, AServerKilledOutrightStartsAgainOnItsPortWhileItsCommandLivesOn) {
+    // The command ignores the SIGTERM it gets when the server dies.
+    jtag_server server(exec_uart_board("trap '' TERM; exec sleep 300"));
+    ASSERT_TRUE(eventually([&] { return children_of(server.pid()).size() == 1; }, 10s));
+    const pid_t command = children_of(server.pid()).front();
+    server.kill_now();
+    ASSERT_EQ(::kill(command, 0), 0) << "the command was to live on";
+    EXPECT_NO_THROW(server.restart()) << "the orphaned command holds the port";
+    EXPECT_TRUE(answers(server));
+    ::kill(command, SIGKILL);
+}
+
 TEST(ExecLifetime, AttachRestartsACommandThatHasEnded) {
     jtag_server server(exec_uart_board("echo started"));
     JTAGCORVEX* link = open_uart("c", 1, 0).link;
