@@ -8,3 +8,5 @@ std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::i
 }
 
 void watch_exec_children(asio::io_context&) {}
+
+void end_exec_children() {}

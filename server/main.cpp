@@ -104,7 +104,11 @@ int main(int argc, char** argv) {
     if (!server.build(board, error) || !server.listen(endpoint, error) || !server.start_targets(error))
         return error_exit(error);
 
+#ifdef SIGHUP
+    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);  // a hang-up ends it as SIGTERM does
+#else
     asio::signal_set signals(io, SIGINT, SIGTERM);
+#endif
     signals.async_wait([&](const std::error_code&, int) {
         server.stop();
         io.stop();
@@ -116,9 +120,10 @@ int main(int argc, char** argv) {
         std::printf("jtag-server: %s\n", line.c_str());
     std::fflush(stdout);
 
-    // 5. Serve until SIGINT or SIGTERM (caught from before the first line,
-    // so a supervisor may signal as soon as it has read it).
+    // 5. Serve until SIGINT, SIGTERM or SIGHUP (caught from before the first
+    // line, so a supervisor may signal as soon as it has read it).
     io.run();
     server.stop();
+    finish_target_kinds();
     return 0;
 }

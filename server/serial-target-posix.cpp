@@ -45,7 +45,10 @@ public:
     SERIAL_TARGET(const TargetSettings& settings, asio::io_context& io)
         : ONE_STREAM_TARGET(io), m_description(describe_serial(settings)), m_device(settings.text("device")),
           m_rate(settings.number("baud")), m_rts_cts(settings.text("flow") == "rts/cts"), m_watch(io) {}
-    ~SERIAL_TARGET() override { stop(); }
+    ~SERIAL_TARGET() override {
+        on_presence(nullptr);  // the cable may be going too
+        stop();
+    }
 
     std::string describe() const override { return m_description; }
 
@@ -57,7 +60,14 @@ public:
             return false;
         m_running = true;
         if (opening == Opening::absent) {
-            // Not there (yet): the cable is unplugged until it appears.
+            // Not there (yet): the cable is unplugged until it appears. Said
+            // once: a service that cannot see devices would otherwise wait
+            // for ever without a word.
+            std::fprintf(stderr,
+                         "jtag-server: %s is not there; its cable is unplugged until it appears (a service "
+                         "needs access to it: see jtag-server(1))\n",
+                         m_device.c_str());
+            m_back = "is there now";
             report_presence(false);
             watch();
             return true;
@@ -72,6 +82,7 @@ public:
         ++m_watch_generation;
         m_watch.cancel();
         close_device();
+        withdraw_presence();
     }
 
 protected:
@@ -83,6 +94,12 @@ protected:
 private:
     void close_device() {
         end_stream();
+        // Output not yet sent is dropped first: closing a tty waits (in the
+        // kernel, inside the event loop) until it has drained, which with
+        // CTS low or a slow rate takes up to 30 s. Those bytes are lost
+        // anyway.
+        if (m_stream.is_open())
+            ::tcflush(m_stream.native_handle(), TCIOFLUSH);
         std::error_code ignored;
         m_stream.close(ignored);
     }
@@ -93,6 +110,7 @@ private:
         close_device();
         std::fprintf(stderr, "jtag-server: %s is gone; its cable is unplugged until it comes back\n",
                      m_device.c_str());
+        m_back = "is back";
         report_presence(false);
         watch();
     }
@@ -114,7 +132,7 @@ private:
                 return;
             }
             m_said.clear();
-            std::fprintf(stderr, "jtag-server: %s is back\n", m_device.c_str());
+            std::fprintf(stderr, "jtag-server: %s %s\n", m_device.c_str(), m_back);
             begin_stream(*m_uart);
             report_presence(true);
             m_uart->pump();
@@ -203,6 +221,7 @@ private:
     UART* m_uart = nullptr;
     bool m_running = false;
     std::string m_said;  ///< the last problem told while watching
+    const char* m_back = "is back";  ///< what is told when the device opens
 };
 
 }  // namespace

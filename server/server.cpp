@@ -23,7 +23,8 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
                 auto target = make_target(uart_config, m_io, error);
                 if (!target)
                     return false;
-                target->on_presence([this, where = cable.get()](bool present) { side_presence(*where, present); });
+                target->on_presence(
+                    [this, where = cable.get()](TARGET::Presence change) { side_presence(*where, change); });
                 uart->set_target(std::move(target));
                 device.uarts.push_back(std::move(uart));
             }
@@ -234,8 +235,8 @@ wire::ControlReply attach_target(CABLE& cable, int device_number, int instance, 
 
 }  // namespace
 
-void SERVER::side_presence(CABLE& cable, bool present) {
-    if (!present) {
+void SERVER::side_presence(CABLE& cable, TARGET::Presence change) {
+    if (change == TARGET::Presence::gone) {
         ++cable.sides_gone;
         pull_out(cable);
         return;
@@ -243,8 +244,10 @@ void SERVER::side_presence(CABLE& cable, bool present) {
     if (cable.sides_gone > 0)
         --cable.sides_gone;
     // The device coming back is the cable put in again, as by a hand: it
-    // ends an unplug by hand too.
-    cable.unplugged_by_hand = false;
+    // ends an unplug by hand too. A target that stopped only takes back
+    // its own reason.
+    if (change == TARGET::Presence::back)
+        cable.unplugged_by_hand = false;
     put_in(cable);
 }
 

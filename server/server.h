@@ -52,7 +52,7 @@ public:
 private:
     void accept();
     /// A target of `cable` reports its other side gone or back.
-    void side_presence(CABLE& cable, bool present);
+    void side_presence(CABLE& cable, TARGET::Presence change);
 
     asio::io_context& m_io;
     asio::ip::tcp::acceptor m_acceptor;

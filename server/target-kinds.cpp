@@ -10,6 +10,7 @@ std::unique_ptr<TARGET> make_demo_target(const TargetSettings& settings, asio::i
 std::unique_ptr<TARGET> make_loopback_target(const TargetSettings& settings, asio::io_context& io);
 std::unique_ptr<TARGET> make_exec_target(const TargetSettings& settings, asio::io_context& io);
 void watch_exec_children(asio::io_context& io);
+void end_exec_children();
 std::unique_ptr<TARGET> make_tcp_target(const TargetSettings& settings, asio::io_context& io);
 std::unique_ptr<TARGET> make_serial_target(const TargetSettings& settings, asio::io_context& io);
 
@@ -28,7 +29,7 @@ const std::vector<TargetKind>& target_kinds() {
         {"demo", {}, make_demo_target},
         {"loopback", {}, make_loopback_target},
         {"exec", {{"command", std::string(), "an exec target needs a non-empty 'command'"}}, make_exec_target,
-         watch_exec_children},
+         watch_exec_children, end_exec_children},
         {"tcp", {{"listen", std::string("127.0.0.1:0"), "", check_listen_address}}, make_tcp_target},
         {"serial",
          {{"device", std::string(), "a serial target needs a 'device'", check_serial_device},
@@ -68,6 +69,12 @@ void prepare_target_kinds(asio::io_context& io) {
     for (const TargetKind& kind : target_kinds())
         if (kind.prepare != nullptr)
             kind.prepare(io);
+}
+
+void finish_target_kinds() {
+    for (const TargetKind& kind : target_kinds())
+        if (kind.finish != nullptr)
+            kind.finish();
 }
 
 std::unique_ptr<TARGET> make_target(const UartConfig& config, asio::io_context& io, std::string& error) {

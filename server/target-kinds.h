@@ -31,6 +31,8 @@ struct TargetKind {
     std::unique_ptr<TARGET> (*make)(const TargetSettings& settings, asio::io_context& io);
     /// Run once as the server comes up, for kinds that watch something of their own.
     void (*prepare)(asio::io_context& io) = nullptr;
+    /// Run once as the server goes down, after every target has stopped.
+    void (*finish)() = nullptr;
 
     bool takes(std::string_view key) const;
 };
@@ -47,6 +49,8 @@ std::string target_kind_names(std::string_view taking = {});
 
 /// Runs every kind's preparation.
 void prepare_target_kinds(asio::io_context& io);
+/// Runs every kind's finish (exec commands that ignore SIGTERM are killed).
+void finish_target_kinds();
 
 /// Makes the target a UART setting asks for (not yet started). Null with
 /// `error` filled when it cannot be made.

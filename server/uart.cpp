@@ -60,6 +60,8 @@ void UART::stop_target() {
 
 bool UART::attach_target(bool powered, std::string& error) {
     m_target_attached = true;
+    if (powered && m_target && m_target_running && m_target->ended())
+        stop_target();
     return !powered || start_target(error);
 }
 

@@ -51,12 +51,17 @@ public:
     virtual void host_connected(UART&) {}
     /// Where a target listens for its other side, if it does.
     virtual std::string listen_address() const { return {}; }
+    /// The target has ended by itself (an exec command that exited): an
+    /// attach starts it again.
+    virtual bool ended() const { return false; }
 
-    /// Hears whether the target's other side (a device that can be pulled
-    /// out) is there: false when it went away, true when it came back. The
-    /// owner of the cable installs it; it may fault the UART's holder but
-    /// must not stop or destroy the target.
-    using presence_handler = std::function<void(bool present)>;
+    /// What a target reports of its other side (a device that can be
+    /// pulled out): it went away, it came back, or the target stopped
+    /// watching it (a stop) while it was away.
+    enum class Presence { gone, back, withdrawn };
+    /// Hears of those changes. The owner of the cable installs it; it may
+    /// fault the UART's holder but must not stop or destroy the target.
+    using presence_handler = std::function<void(Presence change)>;
     void on_presence(presence_handler handler) { m_on_presence = std::move(handler); }
     /// What the target last reported; true for targets that never do.
     bool present() const { return m_present; }
@@ -68,7 +73,16 @@ protected:
             return;
         m_present = present;
         if (m_on_presence)
-            m_on_presence(present);
+            m_on_presence(present ? Presence::back : Presence::gone);
+    }
+    /// A stopped target no longer says its other side is gone: whatever
+    /// becomes of the device, it is not this target's to report.
+    void withdraw_presence() {
+        if (m_present)
+            return;
+        m_present = true;
+        if (m_on_presence)
+            m_on_presence(Presence::withdrawn);
     }
 
 private:
@@ -101,7 +115,8 @@ public:
     TARGET* target() const { return m_target.get(); }
     void set_target(std::unique_ptr<TARGET> target) { m_target = std::move(target); }
     bool target_attached() const { return m_target_attached; }
-    /// Attaches the target again; it starts now when `powered`, else at power on.
+    /// Attaches the target again; it starts now when `powered`, else at power
+    /// on. A target that has ended by itself is started again.
     bool attach_target(bool powered, std::string& error);
     void detach_target();
     /// Target side: into the transmit FIFO, out of the receive FIFO.

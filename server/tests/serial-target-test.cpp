@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -327,6 +328,100 @@ TEST(SerialTarget, PersistentTerminalRidesOutTheDeviceGoingAndComingBack) {
     EXPECT_EQ(pair.receive(7, 10s), "typed-2");
     terminal->send("\x03");
     EXPECT_EQ(terminal->exit_code(), 0);
+}
+
+TEST(SerialTarget, ADetachedTargetNoLongerKeepsItsCableUnplugged) {
+    REQUIRE_SOCAT();
+    temp_dir dir;
+    pty_pair pair(dir);
+    jtag_server server(serial_board(pair.target));
+    JTAGCORVEX* link = open_soon();
+    ASSERT_NE(link, nullptr);
+    jtagcorvex_close(link);
+    pair.stop();
+    ASSERT_TRUE(eventually([] { return open_uart().code == JCVX_CABLE_UNPLUGGED; }, 10s));
+
+    // Detached, the target no longer watches its device, so it cannot hold
+    // the cable out until the device comes back.
+    ASSERT_EQ(server.chainprobe({"detach", "tty-0", "1", "0"}), 0);
+    pair.start();
+    std::string out;
+    EXPECT_EQ(server.chainprobe({"plug", "tty-0"}, &out), 0) << out;
+    link = open_soon();
+    ASSERT_NE(link, nullptr) << listing(server);
+    ASSERT_EQ(server.chainprobe({"attach", "tty-0", "1", "0"}), 0);
+    EXPECT_TRUE(flows(link, pair, "after"));
+    jtagcorvex_close(link);
+
+    // Detached while gone, attached while still gone: gone again, once.
+    pair.stop();
+    ASSERT_TRUE(eventually([] { return open_uart().code == JCVX_CABLE_UNPLUGGED; }, 10s));
+    ASSERT_EQ(server.chainprobe({"detach", "tty-0", "1", "0"}), 0);
+    ASSERT_EQ(server.chainprobe({"attach", "tty-0", "1", "0"}), 0);
+    EXPECT_EQ(open_uart().code, JCVX_CABLE_UNPLUGGED);
+    pair.start();
+    link = open_soon();
+    ASSERT_NE(link, nullptr) << server.log();
+    EXPECT_TRUE(flows(link, pair, "back"));
+    jtagcorvex_close(link);
+}
+
+TEST(SerialTarget, AMissingDeviceIsToldOnceAndAgainWhenItAppears) {
+    REQUIRE_SOCAT();
+    temp_dir dir;
+    pty_pair pair(dir, false);
+    jtag_server server(serial_board(pair.target));
+    const std::string missing = pair.target + " is not there";
+    ASSERT_TRUE(eventually([&] { return server.log().find(missing) != std::string::npos; }, 10s)) << server.log();
+    std::this_thread::sleep_for(1s);  // the path is tried again a few times meanwhile
+    EXPECT_EQ(occurrences(server.log(), missing), 1u) << server.log();
+    pair.start();
+    EXPECT_TRUE(eventually([&] { return server.log().find(pair.target + " is there") != std::string::npos; }, 10s))
+        << server.log();
+    EXPECT_EQ(occurrences(server.log(), missing), 1u) << server.log();
+}
+
+TEST(SerialTarget, WhatWaitsInTheDeviceIsDiscardedWhenItCloses) {
+    // Closing a real UART waits until its unsent output has drained, which
+    // with CTS low takes up to 30 s inside the server's event loop; the
+    // server drops what waits in the device, both ways, before it closes.
+    // A pseudo-terminal's end has no output queue of its own, so the test
+    // looks at the input half: bytes the server has not read yet, because
+    // nobody takes them from a full transmit FIFO.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    // The test keeps the device open too, so that its queue outlives the
+    // server's descriptor.
+    const int kept = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(kept, 0);
+    jtag_server server(one_uart_board("target = \"serial\"\ndevice = " + toml_string(device) + "\n" +
+                                          fifo_settings(64),
+                                      "", "SerialCable [tty-0]"));
+    const auto waiting = [kept] {
+        int count = -1;
+        return ::ioctl(kept, FIONREAD, &count) == 0 ? count : -1;
+    };
+    const auto fill = [&] {
+        const std::string bytes(4096, 'u');
+        return eventually(
+            [&] {
+                (void)::write(master, bytes.data(), bytes.size());
+                return waiting() >= 1000;
+            },
+            10s);
+    };
+    ASSERT_TRUE(fill()) << waiting();
+    ASSERT_EQ(server.chainprobe({"detach", "tty-0", "1", "0"}), 0);
+    EXPECT_EQ(waiting(), 0);
+    ASSERT_EQ(server.chainprobe({"attach", "tty-0", "1", "0"}), 0);
+    ASSERT_TRUE(fill()) << waiting();
+    ASSERT_EQ(server.chainprobe({"power", "tty-0", "off"}), 0);
+    EXPECT_EQ(waiting(), 0);
+    ::close(kept);
+    ::close(master);
 }
 
 }  // namespace
