@@ -134,16 +134,21 @@ bool SESSION::take_frames() {
             m_read_paused = true;
             return false;
         }
-        // Nobody sends large frames before proving who they are.
-        if (!m_authenticated && m_incoming.pending_size() >= wire::k_header_size &&
-            wire::payload_length(m_incoming.pending()) > k_max_unauthenticated_payload) {
-            fail("a frame of " + std::to_string(wire::payload_length(m_incoming.pending())) +
-                 " bytes before the secret");
-            return false;
-        }
         wire::FrameView frame;
         std::string problem;
         const auto status = m_incoming.next(frame, problem);
+        // Nobody sends large frames, nor has them kept, before proving who
+        // they are: a whole header is enough to tell.
+        if (!m_authenticated && status != wire::ParseStatus::bad) {
+            const std::uint32_t size = status == wire::ParseStatus::complete ? frame.size
+                                       : m_incoming.pending_size() >= wire::k_header_size
+                                           ? wire::payload_length(m_incoming.pending())
+                                           : 0;
+            if (size > k_max_unauthenticated_payload) {
+                fail("a frame of " + std::to_string(size) + " bytes before the secret");
+                return false;
+            }
+        }
         if (status == wire::ParseStatus::need_more)
             break;
         if (status == wire::ParseStatus::bad) {

@@ -384,6 +384,14 @@ TEST(ServerSecurity, NoLargeFrameBeforeTheSecret) {
     std::string received;
     EXPECT_TRUE(big.read_until_closed(received, 2s));
     EXPECT_NE(server.log().find("a frame of 1048576 bytes before the secret"), std::string::npos) << server.log();
+    // A browser is still told apart from a large frame.
+    raw_client browser(server.port());
+    browser.send(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    received.clear();
+    EXPECT_TRUE(browser.read_until_closed(received, 5s));
+    EXPECT_EQ(received, "");
+    EXPECT_TRUE(eventually([&server] { return server.log().find("an HTTP request") != std::string::npos; }, 5s))
+        << server.log();
     // A client with the secret is still let in.
     secret.use();
     open_result opened = open_uart();
