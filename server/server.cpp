@@ -116,11 +116,11 @@ bool SERVER::admit(SESSION& session) {
     return false;
 }
 
-void SERVER::wait_for_secret(SESSION& session) {
+void SERVER::wait_for_proof(SESSION& session) {
     std::size_t waiting = 0;
     SESSION* oldest = nullptr;
     for (const auto& other : m_sessions) {
-        if (other.get() == &session || !other->waiting_for_secret())
+        if (other.get() == &session || !other->waiting_for_proof())
             continue;
         ++waiting;
         if (oldest == nullptr || other->serial() < oldest->serial())

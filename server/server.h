@@ -25,7 +25,7 @@ struct ACCESS_POLICY {
     /// and the administrator.
     bool all_local_users = false;
     std::size_t max_clients = 64;     ///< admitted connections at once; more are refused
-    /// Connections that have not yet presented the secret: a few, briefly,
+    /// Connections not yet let in (no secret yet, user not yet told): a few, briefly,
     /// and apart from the admitted ones, so that silent ones lock nobody out.
     std::size_t max_unauthenticated = 16;
     int secret_timeout_ms = 3000;     ///< for the secret (at most the handshake's)
@@ -59,9 +59,9 @@ public:
     /// A session that may be served takes a place, unless all are taken
     /// (the session is then refused).
     bool admit(SESSION& session);
-    /// A session waits for its secret; the oldest waiting one makes way when
-    /// too many do.
-    void wait_for_secret(SESSION& session);
+    /// A session waits for its secret (or for its user to be told); the
+    /// oldest waiting one makes way when too many do.
+    void wait_for_proof(SESSION& session);
 
 private:
     void accept();

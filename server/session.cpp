@@ -32,7 +32,7 @@ void SESSION::start() {
     if (!policy.secret.empty()) {
         // The secret comes first, soon, and among a few waiting connections:
         // silent ones neither hold places nor keep anyone out for long.
-        m_server.wait_for_secret(*this);
+        m_server.wait_for_proof(*this);
         const int limit = std::min(policy.secret_timeout_ms, policy.handshake_timeout_ms);
         auto self = shared_from_this();
         m_timer.expires_at(m_connected + std::chrono::milliseconds(limit));
@@ -40,24 +40,47 @@ void SESSION::start() {
             if (!error && !m_closed && !m_authenticated)
                 refuse("no secret within " + std::to_string(limit) + " ms");
         });
-    } else {
-        if (!policy.all_local_users) {
-            // Without a secret the server is its own user's (and root's).
-            const PEER_USER user = peer_user(m_socket.local_endpoint(ignored), m_socket.remote_endpoint(ignored));
-            if (!user.trusted) {
-                refuse((user.who.empty() ? std::string("cannot tell which user connected")
-                                         : "this server serves only the user who started it (and root), not " +
-                                               user.who) +
-                       "; its owner can let others in with --secret-file or --allow-local-users");
-                return;
-            }
-        }
+    } else if (policy.all_local_users) {
         m_authenticated = true;
         if (!m_server.admit(*this))
             return;
         await_first_request(m_connected + std::chrono::milliseconds(policy.handshake_timeout_ms));
+    } else {
+        // Without a secret the server is its own user's (and root's). Where
+        // the system cannot tell yet (under wine, a client's end may show as
+        // its own only once it has sent), it is asked again when the first
+        // bytes arrive; meanwhile the connection waits like one without its
+        // secret.
+        m_identify_later = true;
+        if (!identify())
+            return;
+        if (m_identify_later) {
+            m_server.wait_for_proof(*this);
+            await_first_request(m_connected + std::chrono::milliseconds(policy.handshake_timeout_ms));
+        }
     }
     read_more();
+}
+
+bool SESSION::identify() {
+    std::error_code ignored;
+    const PEER_USER user = peer_user(m_socket.local_endpoint(ignored), m_socket.remote_endpoint(ignored));
+    if (user.trusted) {
+        m_identify_later = false;
+        m_authenticated = true;
+        if (!m_server.admit(*this))
+            return false;
+        if (!m_greeted)
+            await_first_request(m_connected + std::chrono::milliseconds(m_server.policy().handshake_timeout_ms));
+        return true;
+    }
+    if (user.who.empty() && m_identify_later && m_incoming.pending_size() == 0)
+        return true;  // once more with the first bytes
+    m_identify_later = false;
+    refuse((user.who.empty() ? std::string("cannot tell which user connected")
+                             : "this server serves only the user who started it (and root), not " + user.who) +
+           "; its owner can let others in with --secret-file or --allow-local-users");
+    return false;
 }
 
 void SESSION::await_first_request(std::chrono::steady_clock::time_point deadline) {
@@ -126,6 +149,9 @@ void SESSION::read_more() {
 }
 
 bool SESSION::take_frames() {
+    // The peer's user, where it could not be told at the connection.
+    if (m_identify_later && m_incoming.pending_size() > 0 && !identify())
+        return false;
     for (;;) {
         // Replies pile up for a client that asks and does not read: its
         // requests wait, already read or still in the socket, until they

@@ -53,7 +53,8 @@ public:
     std::uint64_t serial() const { return m_serial; }
     /// Let in, and holding one of the places of ACCESS_POLICY::max_clients.
     bool admitted() const { return m_authenticated && !m_refusing && !m_closed; }
-    bool waiting_for_secret() const { return !m_authenticated && !m_refusing && !m_closed; }
+    /// Not yet let in: waiting for its secret, or for the system to tell its user.
+    bool waiting_for_proof() const { return !m_authenticated && !m_refusing && !m_closed; }
 
     const std::string& client_name() const override { return m_client_name; }
     std::uint32_t client_pid() const override { return m_client_pid; }
@@ -72,6 +73,10 @@ private:
     /// Handles the frames that have arrived, until too many replies wait for
     /// the client; false when reading must not go on (paused or closing).
     bool take_frames();
+    /// Lets in a peer of the server's own user or root, or refuses one of
+    /// another user; a peer the system cannot place yet is looked at again
+    /// with its first bytes. False when the connection is being refused.
+    bool identify();
     /// Arms the deadline of a connection that has not made its first request.
     void await_first_request(std::chrono::steady_clock::time_point deadline);
     /// False when the connection must close.
@@ -98,6 +103,7 @@ private:
     std::uint32_t m_in_flight = 0;
     bool m_closed = false;
     bool m_authenticated = false;
+    bool m_identify_later = false; ///< the peer's user is asked for again with its first bytes
     bool m_greeted = false;       ///< a first request was answered
     bool m_refusing = false;      ///< closes once the refusal is written
     bool m_read_paused = false;   ///< too much queued for a client that does not read
