@@ -7,6 +7,7 @@
 
 #include "jtag_corvex/socket.h"
 #include "wire/frame-reader.h"
+#include "wire/printable.h"
 #include "wire/secret.h"
 
 namespace {
@@ -135,10 +136,9 @@ std::string format_chain(const wire::ListReply& chain) {
                        (uart.attached ? "" : " (detached)") + (uart.compatible ? "" : ", INCOMPATIBLE version") +
                        ", FIFOs host->target " + std::to_string(uart.rx_fill) + "/" + std::to_string(uart.rx_fifo) +
                        " target->host " + std::to_string(uart.tx_fill) + "/" + std::to_string(uart.tx_fifo) + "\n";
-                out += "         " +
-                       (uart.held ? "held by " + uart.holder_name + " (pid " + std::to_string(uart.holder_pid) + ")"
-                                  : std::string("free")) +
-                       "\n";
+                const std::string holder = "held by " + wire::printable_text(uart.holder_name) + " (pid " +
+                                           std::to_string(uart.holder_pid) + ")";
+                out += "         " + (uart.held ? holder : std::string("free")) + "\n";
             }
         }
     }

@@ -1,7 +1,8 @@
 // Fuzz target: the protocol's frame parser and message decoders on arbitrary
 // byte streams, as a server or library receives them. Never a crash; every
 // complete frame stays inside the bytes given and within the size limits, and
-// every payload a decoder accepts encodes back to the very same bytes.
+// every payload a decoder accepts encodes back to the very same bytes; a
+// client's name, escaped for others to see, holds no terminal command.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "fuzz/fuzz-check.h"
 #include "wire/frame.h"
 #include "wire/messages.h"
+#include "wire/printable.h"
 
 namespace {
 
@@ -21,9 +23,25 @@ void check_round_trip(const wire::FrameView& frame) {
     FUZZ_CHECK(again == std::vector<std::uint8_t>(frame.payload, frame.payload + frame.size));
 }
 
+/// A client's name as others see it: no byte a terminal takes as a command,
+/// and escaping it again changes nothing.
+void check_printable_name(const wire::FrameView& frame) {
+    wire::OpenRequest request;
+    if (!wire::decode(frame, request)) return;
+    const std::string shown = wire::printable_text(request.app_name);
+    for (const char c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);
+    }
+    FUZZ_CHECK(wire::printable_text(shown) == shown);
+}
+
 void check_payload(const wire::FrameView& frame) {
     switch (frame.type) {
-    case wire::FrameType::open: check_round_trip<wire::OpenRequest>(frame); break;
+    case wire::FrameType::open:
+        check_round_trip<wire::OpenRequest>(frame);
+        check_printable_name(frame);
+        break;
     case wire::FrameType::open_reply: check_round_trip<wire::OpenReply>(frame); break;
     case wire::FrameType::list_reply: check_round_trip<wire::ListReply>(frame); break;
     case wire::FrameType::control: check_round_trip<wire::ControlRequest>(frame); break;

@@ -58,7 +58,10 @@ int main(int argc, char** argv) {
     double handshake_seconds = policy.handshake_timeout_ms / 1000.0;
     app.add_flag("--allow-remote", allow_remote,
                  "allow --listen on an address other than loopback (needs --secret-file)");
-    app.add_option("--secret-file", secret_file, "file holding the secret every client must present first");
+    app.add_option("--secret-file", secret_file,
+                   "file (mode 600) holding the secret every client must present first");
+    app.add_flag("--allow-local-users", policy.all_local_users,
+                 "serve every local user, not only the one who started the server and root");
     app.add_option("--max-clients", policy.max_clients, "clients connected at once; more are refused")
         ->check(CLI::Range(1, 100000));
     app.add_option("--handshake-timeout", handshake_seconds,
@@ -96,7 +99,7 @@ int main(int argc, char** argv) {
                           "--allow-remote and --secret-file");
     if (allow_remote && secret_file.empty())
         return error_exit("--allow-remote needs --secret-file");
-    if (!secret_file.empty() && !wire::read_secret_file(secret_file, policy.secret, error))
+    if (!secret_file.empty() && !wire::read_secret_file(secret_file, policy.secret, error, true))
         return error_exit("--secret-file: " + error);
     policy.handshake_timeout_ms = static_cast<int>(handshake_seconds * 1000.0);
     server.set_policy(policy);

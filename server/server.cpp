@@ -89,13 +89,9 @@ void SERVER::accept() {
         if (m_stopped)
             return;
         if (!error) {
-            // Past the bound a client is told why, and nobody else notices.
-            const bool room = m_sessions.size() < m_policy.max_clients;
-            auto session = std::make_shared<SESSION>(*this, std::move(socket));
+            auto session = std::make_shared<SESSION>(*this, std::move(socket), ++m_accepted);
             m_sessions.insert(session);
             session->start();
-            if (!room)
-                session->refuse("too many clients (" + std::to_string(m_policy.max_clients) + "); try again later");
         }
         accept();
     });
@@ -108,6 +104,34 @@ void SERVER::remove(SESSION* session) {
             return;
         }
     }
+}
+
+bool SERVER::admit(SESSION& session) {
+    // Past the bound a client is told why, and nobody else notices.
+    std::size_t admitted = 0;
+    for (const auto& other : m_sessions)
+        admitted += other.get() != &session && other->admitted() ? 1 : 0;
+    if (admitted < m_policy.max_clients)
+        return true;
+    session.refuse("too many clients (" + std::to_string(m_policy.max_clients) + "); try again later");
+    return false;
+}
+
+void SERVER::wait_for_proof(SESSION& session) {
+    std::size_t waiting = 0;
+    SESSION* oldest = nullptr;
+    for (const auto& other : m_sessions) {
+        if (other.get() == &session || !other->waiting_for_proof())
+            continue;
+        ++waiting;
+        if (oldest == nullptr || other->serial() < oldest->serial())
+            oldest = other.get();
+    }
+    // A client with the secret sends it at once: what has waited longest is
+    // the likeliest to be one that never will.
+    if (waiting >= m_policy.max_unauthenticated && oldest != nullptr)
+        oldest->drop("too many connections without the secret (" +
+                     std::to_string(m_policy.max_unauthenticated) + "); the oldest makes way");
 }
 
 wire::OpenReply SERVER::open(const wire::OpenRequest& request, UART*& uart) {

@@ -3,6 +3,7 @@
 // and control requests.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -20,7 +21,14 @@ class SESSION;
 /// Who gets in, and how much each may hold.
 struct ACCESS_POLICY {
     std::string secret;               ///< empty: none asked for (loopback only)
-    std::size_t max_clients = 64;     ///< connections at once; more are refused
+    /// Without a secret: every local user, not only the server's own user
+    /// and the administrator.
+    bool all_local_users = false;
+    std::size_t max_clients = 64;     ///< admitted connections at once; more are refused
+    /// Connections not yet let in (no secret yet, user not yet told): a few, briefly,
+    /// and apart from the admitted ones, so that silent ones lock nobody out.
+    std::size_t max_unauthenticated = 16;
+    int secret_timeout_ms = 3000;     ///< for the secret (at most the handshake's)
     int handshake_timeout_ms = 10000; ///< for the secret and the first request
 };
 
@@ -48,6 +56,12 @@ public:
     wire::ListReply list() const;
     wire::ControlReply control(const wire::ControlRequest& request);
     void remove(SESSION* session);
+    /// A session that may be served takes a place, unless all are taken
+    /// (the session is then refused).
+    bool admit(SESSION& session);
+    /// A session waits for its secret (or for its user to be told); the
+    /// oldest waiting one makes way when too many do.
+    void wait_for_proof(SESSION& session);
 
 private:
     void accept();
@@ -59,5 +73,6 @@ private:
     CABLES m_cables;
     std::set<std::shared_ptr<SESSION>> m_sessions;
     ACCESS_POLICY m_policy;
+    std::uint64_t m_accepted = 0;  ///< connections so far, numbering the sessions
     bool m_stopped = false;
 };

@@ -7,29 +7,90 @@
 
 #include <asio/write.hpp>
 
+#include "server/peer-user.h"
 #include "server/server.h"
 #include "wire/messages.h"
+#include "wire/printable.h"
 #include "wire/secret.h"
 
 namespace {
 constexpr std::size_t k_read_block = 64 * 1024;
 }
 
-SESSION::SESSION(SERVER& server, asio::ip::tcp::socket socket)
-    : m_server(server), m_socket(std::move(socket)), m_incoming(k_read_block), m_timer(m_socket.get_executor()) {}
+SESSION::SESSION(SERVER& server, asio::ip::tcp::socket socket, std::uint64_t serial)
+    : m_server(server),
+      m_socket(std::move(socket)),
+      m_serial(serial),
+      m_incoming(k_read_block),
+      m_timer(m_socket.get_executor()) {}
 
 void SESSION::start() {
     std::error_code ignored;
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    m_authenticated = m_server.policy().secret.empty();
+    const ACCESS_POLICY& policy = m_server.policy();
+    m_connected = std::chrono::steady_clock::now();
+    if (!policy.secret.empty()) {
+        // The secret comes first, soon, and among a few waiting connections:
+        // silent ones neither hold places nor keep anyone out for long.
+        m_server.wait_for_proof(*this);
+        const int limit = std::min(policy.secret_timeout_ms, policy.handshake_timeout_ms);
+        auto self = shared_from_this();
+        m_timer.expires_at(m_connected + std::chrono::milliseconds(limit));
+        m_timer.async_wait([this, self, limit](const std::error_code& error) {
+            if (!error && !m_closed && !m_authenticated)
+                refuse("no secret within " + std::to_string(limit) + " ms");
+        });
+    } else if (policy.all_local_users) {
+        m_authenticated = true;
+        if (!m_server.admit(*this))
+            return;
+        await_first_request(m_connected + std::chrono::milliseconds(policy.handshake_timeout_ms));
+    } else {
+        // Without a secret the server is its own user's (and root's). Where
+        // the system cannot tell yet (under wine, a client's end may show as
+        // its own only once it has sent), it is asked again when the first
+        // bytes arrive; meanwhile the connection waits like one without its
+        // secret.
+        m_identify_later = true;
+        if (!identify())
+            return;
+        if (m_identify_later) {
+            m_server.wait_for_proof(*this);
+            await_first_request(m_connected + std::chrono::milliseconds(policy.handshake_timeout_ms));
+        }
+    }
+    read_more();
+}
+
+bool SESSION::identify() {
+    std::error_code ignored;
+    const PEER_USER user = peer_user(m_socket.local_endpoint(ignored), m_socket.remote_endpoint(ignored));
+    if (user.trusted) {
+        m_identify_later = false;
+        m_authenticated = true;
+        if (!m_server.admit(*this))
+            return false;
+        if (!m_greeted)
+            await_first_request(m_connected + std::chrono::milliseconds(m_server.policy().handshake_timeout_ms));
+        return true;
+    }
+    if (user.who.empty() && m_identify_later && m_incoming.pending_size() == 0)
+        return true;  // once more with the first bytes
+    m_identify_later = false;
+    refuse((user.who.empty() ? std::string("cannot tell which user connected")
+                             : "this server serves only the user who started it (and root), not " + user.who) +
+           "; its owner can let others in with --secret-file or --allow-local-users");
+    return false;
+}
+
+void SESSION::await_first_request(std::chrono::steady_clock::time_point deadline) {
     // A client that connects and says nothing does not hold a place for ever.
     auto self = shared_from_this();
-    m_timer.expires_after(std::chrono::milliseconds(m_server.policy().handshake_timeout_ms));
+    m_timer.expires_at(deadline);
     m_timer.async_wait([this, self](const std::error_code& error) {
         if (!error && !m_closed && !m_greeted)
             refuse("no request within " + std::to_string(m_server.policy().handshake_timeout_ms) + " ms");
     });
-    read_more();
 }
 
 void SESSION::refuse(const std::string& reason) {
@@ -82,32 +143,53 @@ void SESSION::read_more() {
                 return;
             }
             m_incoming.received(size);
-            for (;;) {
-                wire::FrameView frame;
-                std::string problem;
-                const auto status = m_incoming.next(frame, problem);
-                if (status == wire::ParseStatus::need_more)
-                    break;
-                if (status == wire::ParseStatus::bad) {
-                    // A web page that reaches this port through a browser gets
-                    // nothing but a closed connection.
-                    if (!m_greeted && wire::looks_like_http(m_incoming.pending(), m_incoming.pending_size()))
-                        problem = "an HTTP request (this port speaks only the JTAG server protocol)";
-                    fail(problem);
-                    return;
-                }
-                if (!handle(frame) || m_closed)
-                    return;
-            }
-            m_incoming.compact();
-            // Replies pile up for a client that asks and does not read: stop
-            // taking its requests until they have gone out.
-            if (queued() > k_max_queued) {
-                m_read_paused = true;
-                return;
-            }
-            read_more();
+            if (take_frames())
+                read_more();
         });
+}
+
+bool SESSION::take_frames() {
+    // The peer's user, where it could not be told at the connection.
+    if (m_identify_later && m_incoming.pending_size() > 0 && !identify())
+        return false;
+    for (;;) {
+        // Replies pile up for a client that asks and does not read: its
+        // requests wait, already read or still in the socket, until they
+        // have gone out.
+        if (queued() > k_max_queued) {
+            m_read_paused = true;
+            return false;
+        }
+        wire::FrameView frame;
+        std::string problem;
+        const auto status = m_incoming.next(frame, problem);
+        // Nobody sends large frames, nor has them kept, before proving who
+        // they are: a whole header is enough to tell.
+        if (!m_authenticated && status != wire::ParseStatus::bad) {
+            const std::uint32_t size = status == wire::ParseStatus::complete ? frame.size
+                                       : m_incoming.pending_size() >= wire::k_header_size
+                                           ? wire::payload_length(m_incoming.pending())
+                                           : 0;
+            if (size > k_max_unauthenticated_payload) {
+                fail("a frame of " + std::to_string(size) + " bytes before the secret");
+                return false;
+            }
+        }
+        if (status == wire::ParseStatus::need_more)
+            break;
+        if (status == wire::ParseStatus::bad) {
+            // A web page that reaches this port through a browser gets
+            // nothing but a closed connection.
+            if (!m_greeted && wire::looks_like_http(m_incoming.pending(), m_incoming.pending_size()))
+                problem = "an HTTP request (this port speaks only the JTAG server protocol)";
+            fail(problem);
+            return false;
+        }
+        if (!handle(frame) || m_closed || m_refusing)
+            return false;
+    }
+    m_incoming.compact();
+    return true;
 }
 
 bool SESSION::authenticate(const wire::FrameView& frame) {
@@ -121,6 +203,9 @@ bool SESSION::authenticate(const wire::FrameView& frame) {
         return false;
     }
     m_authenticated = true;
+    if (!m_server.admit(*this))
+        return false;
+    await_first_request(m_connected + std::chrono::milliseconds(m_server.policy().handshake_timeout_ms));
     return true;
 }
 
@@ -142,7 +227,8 @@ bool SESSION::handle(const wire::FrameView& frame) {
         m_opened = true;
         m_greeted = true;
         m_timer.cancel();
-        m_client_name = request.app_name;
+        // Other users see the name in listings and "held by" answers.
+        m_client_name = wire::printable_text(request.app_name);
         m_client_pid = request.pid;
         UART* uart = nullptr;
         send(wire::FrameType::open_reply, encode(m_server.open(request, uart)));
@@ -259,9 +345,10 @@ void SESSION::host_flush() {
             m_uart->pump();  // the queue has room again; the pump ends with a flush
         else
             host_flush();
-        if (m_read_paused && queued() <= k_max_queued / 2) {
+        if (m_read_paused && queued() <= k_max_queued / 2 && !m_closed) {
             m_read_paused = false;
-            read_more();
+            if (take_frames())
+                read_more();
         }
     });
 }

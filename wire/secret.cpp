@@ -1,7 +1,9 @@
 // The shared secret and the HTTP check.
 #include "wire/secret.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -9,12 +11,41 @@
 
 namespace wire {
 
-bool read_secret_file(const std::string& path, std::string& secret, std::string& error) {
+namespace {
+
+/// False, with the fix in `error`, when others than the owner may read or
+/// change the file: a secret anyone can read keeps nobody out.
+bool is_private(const std::string& path, std::string& error) {
+#ifndef _WIN32  // Windows reports no such bits; its files are kept private by their folders
+    namespace fs = std::filesystem;
+    std::error_code code;
+    const fs::perms mode = fs::status(path, code).permissions();
+    const fs::perms open_to_others =
+        fs::perms::group_read | fs::perms::group_write | fs::perms::others_read | fs::perms::others_write;
+    if (!code && (mode & open_to_others) != fs::perms::none) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & fs::perms::mask));
+        error = path + ": the secret file may be read or changed by others (mode " + octal +
+                "); make it private with: chmod 600 " + path;
+        return false;
+    }
+#else
+    (void)path;
+    (void)error;
+#endif
+    return true;
+}
+
+}  // namespace
+
+bool read_secret_file(const std::string& path, std::string& secret, std::string& error, bool private_only) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot read the secret file";
         return false;
     }
+    if (private_only && !is_private(path, error))
+        return false;
     secret.assign(std::istreambuf_iterator<char>(file), {});
     while (!secret.empty() && (secret.back() == '\n' || secret.back() == '\r' || secret.back() == ' ' ||
                                secret.back() == '\t'))

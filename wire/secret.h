@@ -14,8 +14,10 @@ namespace wire {
 constexpr const char* k_secret_variable = "JTAG_CORVEX_SECRET_FILE";
 
 /// Reads a secret: the file's text without its trailing line end and blanks;
-/// it must not be empty and at most the protocol's text length.
-bool read_secret_file(const std::string& path, std::string& secret, std::string& error);
+/// it must not be empty and at most the protocol's text length. With
+/// `private_only` (the server's own secret) a file that its group or others
+/// may read or write is refused, with the command that fixes it (POSIX hosts).
+bool read_secret_file(const std::string& path, std::string& secret, std::string& error, bool private_only = false);
 
 /// The client's secret from the file JTAG_CORVEX_SECRET_FILE names; an empty
 /// secret when the variable is not set.

@@ -56,6 +56,13 @@ TEST(ChainListing, ShowsStatesTargetsAndHolders) {
               "   cable UNPLUGGED, NO BOARD, support cannot be verified\n"
               "   no devices\n");
     EXPECT_EQ(format_chain(wire::ListReply{}), "No JTAG cables.\n");
+
+    // A holder's name from a server that let it through raw is no command
+    // to this terminal.
+    chain.cables.resize(1);
+    chain.cables[0].devices[1].uarts[0].holder_name = "x\x1b[2J\nFAKE";
+    EXPECT_NE(format_chain(chain).find("         held by x\\x1B[2J\\x0AFAKE (pid 1234)\n"), std::string::npos)
+        << format_chain(chain);
 }
 
 TEST(ChainprobeProgram, UnreachableServerExplainsHowToStartIt) {

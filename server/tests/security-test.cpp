@@ -1,8 +1,13 @@
-// Who gets into a real jtag-server: loopback only unless allowed and secured,
-// the shared secret before anything else, no HTTP, silent clients timed out,
-// bounded clients and bounded replies, and nobody else disturbed.
+// Who gets into a real jtag-server: its own user and root only unless the
+// owner lets others in, loopback only unless allowed and secured, the shared
+// secret (in a private file) before anything else, no HTTP, silent clients
+// timed out, bounded clients and bounded replies, client names printed
+// safely, and nobody else disturbed.
 #include "jtag_corvex.h"
 
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,10 +39,14 @@ using namespace test_support;
 
 const std::string board = one_uart_board(LOOPBACK_TARGET, "", "c");
 
-/// A secret file for one test, and the client's variable pointing at it.
+/// A secret file for one test (private, as the server asks), and the
+/// client's variable pointing at it.
 class SECRET_FILE {
 public:
-    explicit SECRET_FILE(const std::string& secret) { m_dir.write("secret", secret + "\n"); }
+    explicit SECRET_FILE(const std::string& secret) {
+        m_dir.write("secret", secret + "\n");
+        ::chmod(path().c_str(), 0600);
+    }
     ~SECRET_FILE() { ::unsetenv(wire::k_secret_variable); }
     std::string path() const { return m_dir.file("secret"); }
     void use() const { ::setenv(wire::k_secret_variable, path().c_str(), 1); }
@@ -76,6 +85,7 @@ TEST(ServerSecurity, ListensBeyondLoopbackOnlyWhenAllowedAndWithASecret) {
     EXPECT_NE(output.find("/nonexistent/secret: cannot read the secret file"), std::string::npos) << output;
     output.clear();
     SECRET_FILE empty("");
+    ::chmod(empty.path().c_str(), 0600);
     EXPECT_EQ(run_server("--listen 127.0.0.1:0 --secret-file " + empty.path(), output), 1);
     EXPECT_NE(output.find("the secret file is empty"), std::string::npos) << output;
 }
@@ -277,6 +287,238 @@ TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
     jtagcorvex_close(opened.link);
     server.kill_now();  // ends the flooder's blocked send
     flooder.join();
+}
+
+/// The resident memory of a process in kB, from /proc; 0 when unknown.
+long resident_kb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+TEST(ServerSecurity, RepliesQueuedForAClientThatNeverReadsStayBounded) {
+    // Four long cable names make each listing about 16 kB.
+    std::string four_cables;
+    for (int c = 0; c < 4; ++c)
+        four_cables += cable_table("SimCable [sim-" + std::to_string(c) + "] " + std::string(4000, 'x'));
+    jtag_server server(four_cables);
+    const long before_kb = resident_kb(server.pid());
+    raw_client greedy(server.port());
+    ASSERT_TRUE(greedy.connected());
+    // 8,192 list requests in 64 kB, all there in one read, none answered.
+    std::string requests;
+    const std::vector<std::uint8_t> list = frame_of(wire::FrameType::list);
+    for (int i = 0; i < 8192; ++i)
+        requests.append(list.begin(), list.end());
+    ASSERT_TRUE(greedy.send(requests));
+    // Another client is answered once the server has been through that read.
+    std::this_thread::sleep_for(1s);
+    raw_client other(server.port());
+    other.send(frame_of(wire::FrameType::list));
+    std::string listing;
+    EXPECT_TRUE(other.read_frame(wire::FrameType::list_reply, listing));
+    const long after_kb = resident_kb(server.pid());
+    // Replies beyond the 2 MiB cap wait as requests: a few MB (about 30
+    // under AddressSanitizer, which keeps freed memory a while), not 130.
+    EXPECT_LT(after_kb - before_kb, 64 * 1024) << "resident " << before_kb << " kB before, " << after_kb << " kB after";
+
+    // The greedy client gets every answer once it reads.
+    std::size_t answers = 0;
+    wire::FrameReader incoming(64 * 1024);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (answers < 8192 && std::chrono::steady_clock::now() < deadline) {
+        std::uint8_t* space = incoming.space();
+        const long got = ::recv(greedy.fd(), space, incoming.space_size(), 0);
+        if (got <= 0)
+            break;
+        incoming.received(static_cast<std::size_t>(got));
+        wire::FrameView frame;
+        std::string problem;
+        while (incoming.next(frame, problem) == wire::ParseStatus::complete)
+            answers += frame.type == wire::FrameType::list_reply ? 1 : 0;
+        incoming.compact();
+    }
+    EXPECT_EQ(answers, 8192u);
+}
+
+TEST(ServerSecurity, ConnectionsWithoutTheSecretKeepNobodyOut) {
+    SECRET_FILE secret("open sesame");
+    jtag_server server(board, {"--secret-file", secret.path(), "--handshake-timeout", "60"});
+    // 64 connections that never say anything: before, they took every place.
+    std::vector<std::unique_ptr<raw_client>> silent;
+    for (int i = 0; i < 64; ++i) {
+        silent.push_back(std::make_unique<raw_client>(server.port()));
+        ASSERT_TRUE(silent.back()->connected());
+    }
+    std::this_thread::sleep_for(200ms);
+    secret.use();
+    open_result opened = open_uart();
+    ASSERT_NE(opened.link, nullptr) << opened.text;
+    EXPECT_TRUE(echoes(opened.link, "let through"));
+    std::string listing;
+    EXPECT_EQ(server.chainprobe({}, &listing), 0) << listing;
+
+    // The silent ones are gone well before the 60 s of the handshake: the
+    // secret has a short deadline of its own.
+    std::string received;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(silent.back()->read_until_closed(received, 20s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_EQ(refusal_in(received), "no secret within 3000 ms");
+    EXPECT_TRUE(echoes(opened.link, "still served"));
+    jtagcorvex_close(opened.link);
+}
+
+TEST(ServerSecurity, NoLargeFrameBeforeTheSecret) {
+    SECRET_FILE secret("open sesame");
+    jtag_server server(board, {"--secret-file", secret.path(), "--handshake-timeout", "60"});
+    // An auth frame announcing 1 MiB, and the first bytes of it: the server
+    // does not wait for (nor keep) the rest.
+    std::vector<std::uint8_t> header;
+    wire::append_header(header, wire::FrameType::auth, wire::k_max_payload);
+    raw_client big(server.port());
+    big.send(header);
+    big.send(std::string(1000, 'a'));
+    std::string received;
+    EXPECT_TRUE(big.read_until_closed(received, 2s));
+    EXPECT_NE(server.log().find("a frame of 1048576 bytes before the secret"), std::string::npos) << server.log();
+    // A browser is still told apart from a large frame.
+    raw_client browser(server.port());
+    browser.send(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    received.clear();
+    EXPECT_TRUE(browser.read_until_closed(received, 5s));
+    EXPECT_EQ(received, "");
+    EXPECT_TRUE(eventually([&server] { return server.log().find("an HTTP request") != std::string::npos; }, 5s))
+        << server.log();
+    // A client with the secret is still let in.
+    secret.use();
+    open_result opened = open_uart();
+    ASSERT_NE(opened.link, nullptr) << opened.text;
+    jtagcorvex_close(opened.link);
+}
+
+TEST(ServerSecurity, SecretFileOthersCanReadOrWriteIsRefused) {
+    SECRET_FILE secret("not so secret");
+    for (mode_t mode : {0644, 0640, 0620, 0602}) {
+        ::chmod(secret.path().c_str(), mode);
+        std::string output;
+        EXPECT_EQ(run_server("--listen 127.0.0.1:0 --secret-file " + secret.path(), output), 1) << mode;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        EXPECT_NE(output.find("--secret-file: " + secret.path() + ": the secret file may be read or changed by "
+                              "others (mode " + octal + "); make it private with: chmod 600 " + secret.path()),
+                  std::string::npos)
+            << output;
+    }
+    ::chmod(secret.path().c_str(), 0400);
+    jtag_server server(board, {"--secret-file", secret.path()});
+    // The client's copy of a shared secret is the owner's business.
+    ::chmod(secret.path().c_str(), 0644);
+    secret.use();
+    open_result opened = open_uart();
+    ASSERT_NE(opened.link, nullptr) << opened.text;
+    jtagcorvex_close(opened.link);
+}
+
+TEST(ServerSecurity, ClientNamesReachOthersEscaped) {
+    jtag_server server(board);
+    const char* name = "x\x1b[2J\x1b]0;pwned\a\nFAKE LINE";
+    const std::string shown = "x\\x1B[2J\\x1B]0;pwned\\x07\\x0AFAKE LINE";
+    open_result holder = test_support::open_uart(nullptr, -1, -1, name);
+    ASSERT_NE(holder.link, nullptr) << holder.text;
+    // What the terminal reports with -6, and what chainprobe lists.
+    open_result second = open_uart();
+    EXPECT_EQ(second.link, nullptr);
+    EXPECT_EQ(second.code, -6);
+    EXPECT_EQ(second.text, "held by " + shown + " (pid " + std::to_string(::getpid()) + ")");
+    std::string listing;
+    EXPECT_EQ(server.chainprobe({}, &listing), 0);
+    EXPECT_NE(listing.find("held by " + shown + " (pid "), std::string::npos) << listing;
+    EXPECT_EQ(listing.find('\x1b'), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("\nFAKE"), std::string::npos) << listing;
+    jtagcorvex_close(holder.link);
+}
+
+/// Where runuser is; empty when it is not there.
+std::string runuser_program() {
+    for (const char* path : {"/usr/sbin/runuser", "/sbin/runuser", "/usr/bin/runuser", "/bin/runuser"}) {
+        if (::access(path, X_OK) == 0)
+            return path;
+    }
+    return "";
+}
+
+/// Runs chainprobe as user nobody against `server` with `args`; its status
+/// and what it printed. `env`: NAME=VALUE settings for it.
+int chainprobe_as_nobody(const jtag_server& server, const std::vector<std::string>& args, std::string& output,
+                         const std::vector<std::string>& env = {}) {
+    std::vector<std::string> argv{runuser_program(), "-u", "nobody", "--", "/usr/bin/env", server.address_setting()};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.push_back(chainprobe_program());
+    argv.insert(argv.end(), args.begin(), args.end());
+    int status = -1;
+    output = run_command(argv, {}, &status);
+    return status;
+}
+
+/// Why a test that needs another local user cannot run here; empty when it can.
+std::string no_other_user() {
+    if (runuser_program().empty())
+        return "runuser is missing: cannot run a client as another local user";
+    if (::geteuid() != 0)
+        return "not run as root: runuser cannot switch to user nobody";
+    if (::getpwnam("nobody") == nullptr)
+        return "there is no user nobody";
+    return "";
+}
+
+TEST(ServerSecurity, OtherLocalUsersAreRefusedUnlessTheOwnerLetsThemIn) {
+    const std::string why_not = no_other_user();
+    if (!why_not.empty())
+        GTEST_SKIP() << why_not;
+    {
+        jtag_server server(board);
+        std::string output;
+        EXPECT_NE(chainprobe_as_nobody(server, {"power", "c", "off"}, output), 0) << output;
+        EXPECT_NE(output.find("this server serves only the user who started it (and root), not uid "),
+                  std::string::npos)
+            << output;
+        EXPECT_NE(chainprobe_as_nobody(server, {}, output), 0) << output;
+        // The owner (root here) needs nothing, and the board is still on.
+        EXPECT_EQ(server.chainprobe({}, &output), 0) << output;
+        EXPECT_NE(output.find("board on"), std::string::npos) << output;
+        open_result opened = open_uart();
+        ASSERT_NE(opened.link, nullptr) << opened.text;
+        EXPECT_TRUE(echoes(opened.link, "owner served"));
+        jtagcorvex_close(opened.link);
+    }
+    {
+        // A server meant for every local user, as the system unit runs it.
+        jtag_server server(board, {"--allow-local-users"});
+        std::string output;
+        EXPECT_EQ(chainprobe_as_nobody(server, {}, output), 0) << output;
+        EXPECT_NE(output.find("instance 0: loopback"), std::string::npos) << output;
+    }
+    {
+        // The secret lets in whoever has it, and only them.
+        SECRET_FILE secret("shared with nobody");
+        jtag_server server(board, {"--secret-file", secret.path()});
+        temp_dir folder;
+        ::chmod(folder.path().c_str(), 0755);
+        folder.write("copy", "shared with nobody\n");
+        const passwd* nobody = ::getpwnam("nobody");
+        ASSERT_EQ(::chown(folder.file("copy").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ::chmod(folder.file("copy").c_str(), 0600);
+        std::string output;
+        EXPECT_NE(chainprobe_as_nobody(server, {}, output), 0) << output;
+        EXPECT_EQ(chainprobe_as_nobody(server, {}, output, {std::string(wire::k_secret_variable) + "=" +
+                                                             folder.file("copy")}),
+                  0)
+            << output;
+    }
 }
 
 }  // namespace

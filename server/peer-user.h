@@ -1,0 +1,19 @@
+// Who is at the other end of a loopback connection: the server serves the
+// user who started it and the administrator without any configuration, and
+// turns other local users away (unless a secret or --allow-local-users lets
+// them in). Per-OS files: the kernel's socket tables on Linux, the owning
+// process's token on Windows.
+#pragma once
+
+#include <string>
+
+#include <asio/ip/tcp.hpp>
+
+struct PEER_USER {
+    bool trusted = false;  ///< the server's own user, or the administrator
+    std::string who;       ///< "uid 1000", for messages; empty when unknown
+};
+
+/// The user of the program that holds the other end of the connection from
+/// `peer` to `local`; on failure `trusted` is false and `who` empty.
+PEER_USER peer_user(const asio::ip::tcp::endpoint& local, const asio::ip::tcp::endpoint& peer);
