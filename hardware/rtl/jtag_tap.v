@@ -38,7 +38,8 @@ module jtag_tap #(
     // are zero so that a scan of an unknown chain finds this IR's length.
     localparam [IR_LEN-1:0] IR_CAPTURE = {{(IR_LEN - 1){1'b0}}, 1'b1};
 
-    jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state));
+    wire [3:0] next_state;
+    jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state), .next(next_state));
 
     reg [IR_LEN-1:0] ir = CODE_IDCODE;
     reg [IR_LEN-1:0] ir_shift = {IR_LEN{1'b0}};
@@ -60,8 +61,9 @@ module jtag_tap #(
     assign user_reset   = state == TEST_LOGIC_RESET;
 
     always @(posedge tck or negedge trst_n) begin
-        if (!trst_n)                        ir <= CODE_IDCODE;
-        else if (state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
+        // IDCODE as soon as the TAP enters Test-Logic-Reset.
+        if (!trst_n)                             ir <= CODE_IDCODE;
+        else if (next_state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
         else if (state == UPDATE_IR)        ir <= ir_shift;
     end
 

@@ -5,7 +5,8 @@ module jtag_tap_fsm (
     input  wire       tck,
     input  wire       tms,
     input  wire       trst_n,
-    output reg  [3:0] state = 4'd0
+    output reg  [3:0] state = 4'd0,
+    output reg  [3:0] next
 );
     // State numbers (also what the tests read).
     localparam TEST_LOGIC_RESET = 4'd0,  RUN_TEST_IDLE = 4'd1,
@@ -17,7 +18,6 @@ module jtag_tap_fsm (
                EXIT1_IR         = 4'd12, PAUSE_IR      = 4'd13,
                EXIT2_IR         = 4'd14, UPDATE_IR     = 4'd15;
 
-    reg [3:0] next;
     always @(*) begin
         case (state)
             TEST_LOGIC_RESET: next = tms ? TEST_LOGIC_RESET : RUN_TEST_IDLE;

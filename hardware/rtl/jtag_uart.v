@@ -4,6 +4,9 @@
 // bytes each way per scan behind a 32-bit header; hardware/README.md
 // describes it. A scan takes and gives bytes only when it reaches Update-DR
 // with exactly the length its header declared: a scan cut short takes nothing.
+// Bits are read as they arrive: leading zeros (the bypass bits of devices
+// nearer TDO, the capture bits of devices nearer TDI) are skipped up to a
+// start bit.
 module jtag_uart #(
     parameter RX_LOG2 = 6,  // receive FIFO depth 2**RX_LOG2 (2..7)
     parameter TX_LOG2 = 6   // transmit FIFO depth 2**TX_LOG2 (2..7)
@@ -41,10 +44,18 @@ module jtag_uart #(
     wire [RX_LOG2:0] rx_read_at_tck;
     wire [TX_LOG2:0] tx_write_at_tck;
 
-    reg  [31:0] header = 32'd0;      // captured header out, host's header in
-    reg  [7:0]  data = 8'd0;         // the byte being shifted
-    reg  [11:0] bits = 12'd0;        // bits shifted since Capture-DR (saturates)
-    reg  [7:0]  slot = 8'd0;         // byte slot being shifted
+    // What goes out of TDO: the captured header, then the byte slots.
+    reg  [31:0] out_header = 32'd0;
+    reg  [7:0]  out_data = 8'd0;
+    reg  [11:0] out_bits = 12'd0;    // bits shifted out since Capture-DR (saturates)
+    reg  [7:0]  out_slot = 8'd0;
+    // What comes in from TDI: zeros (the bypass bits of other devices), a
+    // start bit, the host's header, then the byte slots.
+    reg         started = 1'b0;
+    reg  [31:0] in_header = 32'd0;
+    reg  [6:0]  in_data = 7'd0;     // the first seven bits of the byte coming in
+    reg  [11:0] in_bits = 12'd0;     // bits after the start bit (saturates)
+    reg  [7:0]  in_slot = 8'd0;
     reg  [7:0]  available = 8'd0;    // transmit bytes at Capture-DR
     reg  [7:0]  room = 8'd0;         // receive room at Capture-DR
     reg         armed = 1'b0;        // a capture happened, no update or reset yet
@@ -52,15 +63,16 @@ module jtag_uart #(
     wire [TX_LOG2:0] tx_count = tx_write_at_tck - tx_read;
     wire [RX_LOG2:0] rx_used = rx_write - rx_read_at_tck;
     wire [RX_LOG2:0] rx_room = RX_DEPTH[RX_LOG2:0] - rx_used;
+    wire [7:0] count_now = saturate8({{(8 - TX_LOG2){1'b0}}, tx_count});
+    wire [7:0] room_now = saturate8({{(8 - RX_LOG2){1'b0}}, rx_room});
 
-    wire [7:0]  host_sends = header[7:0];
-    wire [7:0]  host_takes = header[15:8];
-    wire [7:0]  host_length = header[23:16];
-    wire        host_commits = header[31:24] == COMMIT_MARK;
-    wire        in_header = bits < 12'd32;
+    wire [7:0]  host_sends = in_header[7:0];
+    wire [7:0]  host_takes = in_header[15:8];
+    wire [7:0]  host_length = in_header[23:16];
+    wire        host_commits = in_header[31:24] == COMMIT_MARK;
     wire [11:0] declared_bits = 12'd32 + {1'b0, host_length, 3'b000};
-    wire [7:0]  next_slot = slot + 8'd1;
-    wire [7:0]  incoming = {tdi, data[7:1]};
+    wire [7:0]  next_out_slot = out_slot + 8'd1;
+    wire [7:0]  incoming = {tdi, in_data};
 
     function [7:0] min3(input [7:0] a, input [7:0] b, input [7:0] c);
         begin
@@ -73,7 +85,7 @@ module jtag_uart #(
         saturate8 = value[8] ? 8'hFF : value[7:0];
     endfunction
 
-    wire commit = select && update && armed && host_commits && bits == declared_bits;
+    wire commit = select && update && armed && started && host_commits && in_bits == declared_bits;
     // Both are at most the depth of their FIFO, so their pointers' width holds them.
     /* verilator lint_off UNUSEDSIGNAL */
     wire [7:0] taken = min3(host_takes, host_length, available);
@@ -83,10 +95,10 @@ module jtag_uart #(
     wire [TX_LOG2:0] tx_read_next = commit ? tx_read + taken[TX_LOG2:0] : tx_read;
 
     wire [TX_LOG2-1:0] first_tx = tx_read[TX_LOG2-1:0];
-    wire [TX_LOG2-1:0] next_tx = tx_read[TX_LOG2-1:0] + next_slot[TX_LOG2-1:0];
-    wire [RX_LOG2-1:0] this_rx = rx_write[RX_LOG2-1:0] + slot[RX_LOG2-1:0];
+    wire [TX_LOG2-1:0] next_tx = tx_read[TX_LOG2-1:0] + next_out_slot[TX_LOG2-1:0];
+    wire [RX_LOG2-1:0] this_rx = rx_write[RX_LOG2-1:0] + in_slot[RX_LOG2-1:0];
 
-    assign tdo = in_header ? header[0] : data[0];
+    assign tdo = out_bits < 12'd32 ? out_header[0] : out_data[0];
 
     always @(posedge tck) begin
         rx_write <= rx_write_next;
@@ -94,27 +106,43 @@ module jtag_uart #(
         if (tap_reset || (select && update)) begin
             armed <= 1'b0;
         end else if (select && capture) begin
-            available <= saturate8({{(8 - TX_LOG2){1'b0}}, tx_count});
-            room <= saturate8({{(8 - RX_LOG2){1'b0}}, rx_room});
-            header <= {CORE_MARK, VERSION,
-                       saturate8({{(8 - RX_LOG2){1'b0}}, rx_room}),
-                       saturate8({{(8 - TX_LOG2){1'b0}}, tx_count})};
-            data <= tx_count != 0 ? tx_memory[first_tx] : 8'd0;
-            bits <= 12'd0;
-            slot <= 8'd0;
+            available <= count_now;
+            room <= room_now;
+            out_header <= {CORE_MARK, VERSION, room_now, count_now};
+            out_data <= tx_count != 0 ? tx_memory[first_tx] : 8'd0;
+            out_bits <= 12'd0;
+            out_slot <= 8'd0;
+            started <= 1'b0;
+            in_bits <= 12'd0;
+            in_slot <= 8'd0;
             armed <= 1'b1;
         end else if (select && shift && armed) begin
-            if (bits != 12'hFFF) bits <= bits + 12'd1;
-            if (in_header) begin
-                header <= {tdi, header[31:1]};
-            end else if (bits[2:0] != 3'd7) begin
-                data <= incoming;
+            // Out: the header, then transmit byte i in slot i (zero beyond
+            // what is available).
+            if (out_bits != 12'hFFF) out_bits <= out_bits + 12'd1;
+            if (out_bits < 12'd32) begin
+                out_header <= {1'b0, out_header[31:1]};
+            end else if (out_bits[2:0] != 3'd7) begin
+                out_data <= {1'b0, out_data[7:1]};
             end else begin
-                // A whole byte: keep the host's (beyond the committed end,
-                // inside the room it was offered), load the next one to send.
-                if (slot < host_sends && slot < room) rx_memory[this_rx] <= incoming;
-                data <= next_slot < available && slot != 8'hFF ? tx_memory[next_tx] : 8'd0;
-                if (slot != 8'hFF) slot <= next_slot;
+                out_data <= next_out_slot < available && out_slot != 8'hFF ? tx_memory[next_tx] : 8'd0;
+                if (out_slot != 8'hFF) out_slot <= next_out_slot;
+            end
+            // In: wait for the start bit, then the header and the bytes.
+            if (!started) begin
+                started <= tdi;
+            end else begin
+                if (in_bits != 12'hFFF) in_bits <= in_bits + 12'd1;
+                if (in_bits < 12'd32) begin
+                    in_header <= {tdi, in_header[31:1]};
+                end else if (in_bits[2:0] != 3'd7) begin
+                    in_data <= incoming[7:1];
+                end else begin
+                    // A whole byte: keep it beyond the committed end, inside
+                    // the room offered at Capture-DR.
+                    if (in_slot < host_sends && in_slot < room) rx_memory[this_rx] <= incoming;
+                    if (in_slot != 8'hFF) in_slot <= in_slot + 8'd1;
+                end
             end
         end
     end

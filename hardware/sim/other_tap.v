@@ -14,7 +14,8 @@ module other_tap #(
     localparam [4:0] CODE_IDCODE = 5'b00110;
 
     wire [3:0] state;
-    jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state));
+    wire [3:0] next_state;
+    jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state), .next(next_state));
 
     reg [4:0] ir = CODE_IDCODE;
     reg [4:0] ir_shift = 5'd0;
@@ -22,7 +23,7 @@ module other_tap #(
 
     always @(posedge tck or negedge trst_n) begin
         if (!trst_n)                        ir <= CODE_IDCODE;
-        else if (state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
+        else if (next_state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
         else if (state == UPDATE_IR)        ir <= ir_shift;
     end
 
