@@ -30,7 +30,7 @@ class BOARD_MODEL {
 public:
     static constexpr unsigned k_max_uarts = 4;
     static constexpr std::uint32_t k_other_idcode = 0x30A51E2B;
-    static constexpr std::uint32_t k_fpga_idcode = 0x17E01D57;
+    static constexpr std::uint32_t k_fpga_idcode = 0x17E01F57;
     static constexpr unsigned k_other_ir_length = 5;
     static constexpr unsigned k_fpga_ir_length = 6;
 

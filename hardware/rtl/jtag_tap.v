@@ -5,7 +5,7 @@
 // user-instruction primitive gives). See hardware/README.md.
 module jtag_tap #(
     parameter        IR_LEN      = 6,
-    parameter [31:0] IDCODE      = 32'h17E01D57,
+    parameter [31:0] IDCODE      = 32'h17E01F57,
     parameter        IR_IDCODE   = 1,
     parameter        IR_DISCOVER = 2,
     parameter        IR_USER     = 32,  // user instruction i is IR_USER + i

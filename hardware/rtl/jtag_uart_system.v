@@ -5,7 +5,7 @@ module jtag_uart_system #(
     parameter        UARTS   = 1,  // 1..8
     parameter        RX_LOG2 = 6,
     parameter        TX_LOG2 = 6,
-    parameter [31:0] IDCODE  = 32'h17E01D57
+    parameter [31:0] IDCODE  = 32'h17E01F57
 ) (
     input  wire               tck,
     input  wire               tms,
