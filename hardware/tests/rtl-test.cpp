@@ -253,6 +253,16 @@ TEST(Uart, ScansCutShortTakeNothing) {
     UART_SCAN status = scan;
     status.commit = false;
     board.probe.fpga_dr(uart_scan_bits(status));
+    // A pause in the middle of the scan, then Update-DR and a new capture.
+    board.probe.enter_shift_dr();
+    board.probe.clock(false);  // the other device's BYPASS bit
+    for (std::size_t i = 0; i + 1 < full.size() / 2; ++i)
+        board.probe.clock(false, full[i]);
+    board.probe.clock(true, full[full.size() / 2 - 1]);  // Exit1-DR
+    board.probe.clock(false);                            // Pause-DR
+    board.probe.clock(true);                             // Exit2-DR
+    board.probe.clock(true);                             // Update-DR
+    board.probe.clock(false);                            // Run-Test/Idle
     // A TAP reset in the middle of the scan, then the instruction again.
     board.probe.enter_shift_dr();
     board.probe.clock(false);  // the other device's BYPASS bit
