@@ -76,12 +76,13 @@ void BOARD_MODEL::run_system(unsigned cycles) {
 }
 
 bool BOARD_MODEL::system_busy() const {
-    const unsigned mask = (1u << m_uarts) - 1;
-    if (m_chain->rx_valid & mask)
-        return true;
-    for (unsigned i = 0; i < m_uarts; ++i)
-        if (!m_sides[i].outbox.empty() && (m_chain->tx_ready >> i & 1))
+    for (unsigned i = 0; i < m_uarts; ++i) {
+        const UART_SIDE& side = m_sides[i];
+        if ((m_chain->rx_valid >> i & 1) && side.inbox.size() + side.outbox.size() < side.limit)
             return true;
+        if (!side.outbox.empty() && (m_chain->tx_ready >> i & 1))
+            return true;
+    }
     return false;
 }
 

@@ -50,7 +50,8 @@ public:
     /// Runs the system clock alone, as it runs while no cable clocks TCK.
     void run_system(unsigned cycles);
     /// Progress is possible on the CPU side without TCK: a byte waits in a
-    /// receive FIFO, or a CPU side has a byte and its transmit FIFO room.
+    /// receive FIFO and its CPU side takes it, or a CPU side has a byte and
+    /// its transmit FIFO room. (A CPU side that stops reading is idle.)
     bool system_busy() const;
 
     unsigned uart_count() const { return m_uarts; }

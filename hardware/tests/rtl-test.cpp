@@ -193,7 +193,10 @@ TEST(Uart, FullReceiveFifoTakesOnlyItsRoomAndLosesNothing) {
         accepted += host.exchange(100).accepted;
     EXPECT_EQ(accepted, 64u);
     EXPECT_EQ(host.exchange(0).room, 0u);
+    board.model.run_system(20);
+    EXPECT_FALSE(board.model.system_busy()) << "a CPU that does not read leaves the board idle";
     cpu.limit = 4096;
+    EXPECT_TRUE(board.model.system_busy());
     for (int scan = 0; scan < 50 && cpu.inbox.size() < bytes.size(); ++scan)
         host.exchange(100);
     EXPECT_EQ(std::vector<std::uint8_t>(cpu.inbox.begin(), cpu.inbox.end()), bytes);
