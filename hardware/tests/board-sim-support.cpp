@@ -110,75 +110,11 @@ bool bitbang_client::closed_by_board() {
     return ::recv(m_fd, &byte, 1, 0) == 0;
 }
 
-void bitbang_client::clock(std::string& requests, bool tms, bool tdi, bool read) {
-    const char pins = static_cast<char>('0' + tms * 2 + tdi);
-    requests.push_back(pins);
-    if (read)
-        requests.push_back('R');
-    requests.push_back(static_cast<char>(pins + 4));
-}
-
-std::string bitbang_client::exchange(const std::string& requests, std::size_t replies) {
+std::string bitbang_client::transact(const std::string& requests, std::size_t replies) {
     send(requests);
     if (replies == 0)
         return {};
     return read_until(m_fd, [&](const std::string& got) { return got.size() >= replies; });
-}
-
-void bitbang_client::reset() {
-    std::string requests;
-    for (int i = 0; i < 5; ++i)
-        clock(requests, true, false, false);
-    clock(requests, false, false, false);
-    exchange(requests, 0);
-}
-
-std::uint64_t bitbang_client::instruction(unsigned fpga_code, unsigned other_code) {
-    std::string requests;
-    for (bool tms : {true, true, false, false})
-        clock(requests, tms, false, false);
-    const std::uint64_t value = (other_code & 0x1F) | static_cast<std::uint64_t>(fpga_code) << 5;
-    for (unsigned i = 0; i < 11; ++i)
-        clock(requests, i == 10, (value >> i) & 1, true);
-    clock(requests, true, false, false);
-    clock(requests, false, false, false);
-    const std::string replies = exchange(requests, 11);
-    std::uint64_t captured = 0;
-    for (unsigned i = 0; i < 11; ++i)
-        captured |= static_cast<std::uint64_t>(replies[i] == '1') << i;
-    return captured;
-}
-
-bits bitbang_client::fpga_dr(const bits& in) {
-    // The other device, nearest TDO, takes the first bit shifted.
-    bits chain{false};
-    chain.insert(chain.end(), in.begin(), in.end());
-    std::string requests;
-    for (bool tms : {true, false, false})
-        clock(requests, tms, false, false);
-    for (std::size_t i = 0; i < chain.size(); ++i)
-        clock(requests, i + 1 == chain.size(), chain[i], true);
-    clock(requests, true, false, false);
-    clock(requests, false, false, false);
-    const std::string replies = exchange(requests, chain.size());
-    bits out;
-    for (std::size_t i = 1; i < chain.size(); ++i)
-        out.push_back(replies[i] == '1');
-    return out;
-}
-
-void bitbang_client::uart_exchange(std::vector<std::uint8_t>& send, std::vector<std::uint8_t>& received,
-                                   unsigned length) {
-    const bits out = fpga_dr(uart_field(send, length, length));
-    const unsigned available = static_cast<unsigned>(field_word(out, 0, 8));
-    const unsigned room = static_cast<unsigned>(field_word(out, 8, 8));
-    if (field_word(out, 24, 8) != 0x5A)
-        throw std::runtime_error("no JTAG UART answers");
-    const unsigned sent = std::min<unsigned>(static_cast<unsigned>(send.size()), length);
-    const unsigned taken = std::min(length, available);
-    for (unsigned i = 0; i < taken; ++i)
-        received.push_back(static_cast<std::uint8_t>(field_word(out, 32 + 8 * i, 8)));
-    send.erase(send.begin(), send.begin() + std::min(sent, room));
 }
 
 openocd_process::openocd_process(int board_port, const std::vector<std::string>& commands, int tcl_port)
@@ -267,21 +203,3 @@ std::string drscan_value(const bits& value) {
     return "0x" + hex;
 }
 
-bits uart_field(const std::vector<std::uint8_t>& send, unsigned takes, unsigned length) {
-    const unsigned sends = std::min<unsigned>(static_cast<unsigned>(send.size()), length);
-    const std::uint32_t header = sends | takes << 8 | length << 16 | 0xA5u << 24;
-    bits field{true};
-    for (unsigned i = 0; i < 32; ++i)
-        field.push_back((header >> i) & 1);
-    for (unsigned slot = 0; slot < length; ++slot)
-        for (unsigned b = 0; b < 8; ++b)
-            field.push_back(slot < sends && ((send[slot] >> b) & 1));
-    return field;
-}
-
-std::uint64_t field_word(const bits& value, unsigned first, unsigned count) {
-    std::uint64_t out = 0;
-    for (unsigned i = 0; i < count; ++i)
-        out |= static_cast<std::uint64_t>(value.at(first + i)) << i;
-    return out;
-}

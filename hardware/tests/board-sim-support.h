@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "hardware/tests/jtag-probe.h"
 #include "tests/support/child-process.h"
 #include "tests/support/temp-dir.h"
-
-using bits = std::vector<bool>;
 
 std::string board_sim_program();
 /// A loopback port free at the time of the call.
@@ -32,12 +31,11 @@ private:
     int m_port = 0;
 };
 
-/// A remote_bitbang client: each scan is sent as one batch of requests and
-/// its replies read after.
-class bitbang_client {
+/// The tests' JTAG host on a jtag-board-sim, over remote_bitbang.
+class bitbang_client : public JTAG_HOST {
 public:
     explicit bitbang_client(int port);
-    ~bitbang_client();
+    ~bitbang_client() override;
     bitbang_client(const bitbang_client&) = delete;
     bitbang_client& operator=(const bitbang_client&) = delete;
 
@@ -46,20 +44,10 @@ public:
     /// True when the board closed the connection (within a guard time).
     bool closed_by_board();
 
-    void reset();  ///< five TMS-high clocks, then Run-Test/Idle
-    /// From Run-Test/Idle, the chain's IR: the other device's 5 bits first,
-    /// then the FPGA's 6; the captured bits.
-    std::uint64_t instruction(unsigned fpga_code, unsigned other_code = 0x1F);
-    /// From Run-Test/Idle, a DR scan of the FPGA with the other device in
-    /// BYPASS (shifted as a zero after the FPGA's bits).
-    bits fpga_dr(const bits& in);
-    /// One JTAG UART scan: sends `send`, takes up to `length`; appends what
-    /// was taken to `received` and removes what the core accepted from `send`.
-    void uart_exchange(std::vector<std::uint8_t>& send, std::vector<std::uint8_t>& received, unsigned length);
+protected:
+    std::string transact(const std::string& requests, std::size_t replies) override;
 
 private:
-    void clock(std::string& requests, bool tms, bool tdi, bool read);
-    std::string exchange(const std::string& requests, std::size_t replies);
     int m_fd = -1;
 };
 
@@ -98,5 +86,3 @@ bits parse_drscan(const std::string& reply, unsigned count);
 /// A field for drscan: hex of `value`, bit 0 first shifted.
 std::string drscan_value(const bits& value);
 
-bits uart_field(const std::vector<std::uint8_t>& send, unsigned takes, unsigned length);
-std::uint64_t field_word(const bits& value, unsigned first, unsigned count);

@@ -89,21 +89,22 @@ TEST(BoardSim, QuitEndsTheClientAndTheBoardKeepsItsBytes) {
         bitbang_client first(board.port());
         first.reset();
         first.instruction(k_user0);
-        std::vector<std::uint8_t> send = bytes;
-        std::vector<std::uint8_t> none;
-        first.uart_exchange(send, none, 0);  // nothing moves with no slots
-        // Sends without taking: the loopback fills the transmit FIFO.
-        const bits out = first.fpga_dr(uart_field(send, 0, 40));
-        EXPECT_EQ(field_word(out, 8, 8), 64u) << "room";
+        // Sends 40 bytes without taking any: the loopback fills the transmit FIFO.
+        UART_SCAN scan;
+        scan.send.assign(bytes.begin(), bytes.begin() + 40);
+        scan.length = 40;
+        const UART_REPLY reply = uart_reply(scan, first.fpga_dr(uart_scan_bits(scan)));
+        EXPECT_EQ(reply.room, 64u);
+        EXPECT_EQ(reply.accepted, 40u);
         first.send("Q");
         EXPECT_TRUE(first.closed_by_board());
     }
     bitbang_client second(board.port());
-    std::vector<std::uint8_t> rest(bytes.begin() + 40, bytes.end());
-    std::vector<std::uint8_t> received;
-    for (int scan = 0; scan < 100 && received.size() < bytes.size(); ++scan)
-        second.uart_exchange(rest, received, 64);
-    EXPECT_EQ(received, bytes);
+    UART_HOST host(second, 0);
+    host.outgoing.assign(bytes.begin() + 40, bytes.end());
+    for (int scan = 0; scan < 100 && host.received.size() < bytes.size(); ++scan)
+        host.exchange(64);
+    EXPECT_EQ(host.received, bytes);
 }
 
 TEST(BoardSim, ExecUartFeedsTheCommandAndReadsItsOutputOnlyAsTheHostTakesIt) {
@@ -114,24 +115,23 @@ TEST(BoardSim, ExecUartFeedsTheCommandAndReadsItsOutputOnlyAsTheHostTakesIt) {
     host.reset();
     host.instruction(k_discover);
     const bits descriptor = host.fpga_dr(bits(128, false));
-    EXPECT_EQ(field_word(descriptor, 40, 8), 2u) << "two UARTs";
+    EXPECT_EQ(from_bits(descriptor, 40, 8), 2u) << "two UARTs";
 
-    host.instruction(k_user0 + 1);
-    std::vector<std::uint8_t> send = {'h', 'e', 'l', 'l', 'o', '\n'};
-    std::vector<std::uint8_t> echoed;
-    for (int scan = 0; scan < 500 && echoed.size() < 6; ++scan)
-        host.uart_exchange(send, echoed, 16);
-    EXPECT_EQ(std::string(echoed.begin(), echoed.end()), "HELLO\n");
+    UART_HOST sed(host, 1);
+    sed.select();
+    sed.outgoing = {'h', 'e', 'l', 'l', 'o', '\n'};
+    for (int scan = 0; scan < 500 && sed.received.size() < 6; ++scan)
+        sed.exchange(16);
+    EXPECT_EQ(std::string(sed.received.begin(), sed.received.end()), "HELLO\n");
 
     std::ostringstream expected;
     for (int i = 1; i <= 20000; ++i)
         expected << i << '\n';
-    host.instruction(k_user0);
-    std::vector<std::uint8_t> none;
-    std::vector<std::uint8_t> received;
-    for (int scan = 0; scan < 20000 && received.size() < expected.str().size(); ++scan)
-        host.uart_exchange(none, received, 64);
-    EXPECT_EQ(std::string(received.begin(), received.end()), expected.str());
+    UART_HOST seq(host, 0);
+    seq.select();
+    for (int scan = 0; scan < 20000 && seq.received.size() < expected.str().size(); ++scan)
+        seq.exchange(64);
+    EXPECT_EQ(std::string(seq.received.begin(), seq.received.end()), expected.str());
 }
 
 TEST(OpenOcd, AutoprobeFindsBothTapsWithTheirIdcodesAndIrLengths) {
@@ -182,30 +182,29 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
     tcl.command("irscan other.tap 0x1f");
     tcl.command("irscan fpga.tap " + std::to_string(k_discover));
     const bits descriptor = parse_drscan(tcl.command("drscan fpga.tap 128 0"), 128);
-    EXPECT_EQ(field_word(descriptor, 0, 32), 0x55A71C3Du);
-    EXPECT_EQ(field_word(descriptor, 32, 8), 1u);
-    EXPECT_EQ(field_word(descriptor, 40, 8), 2u);
-    EXPECT_EQ(field_word(descriptor, 48, 8), 6u);
-    EXPECT_EQ(field_word(descriptor, 64, 8), k_user0);
-    EXPECT_EQ(field_word(descriptor, 96, 8), k_user0 + 1);
-    EXPECT_EQ(field_word(descriptor, 72, 8), 0x66u) << "64-byte FIFOs";
+    EXPECT_EQ(from_bits(descriptor, 0, 32), 0x55A71C3Du);
+    EXPECT_EQ(from_bits(descriptor, 32, 8), 1u);
+    EXPECT_EQ(from_bits(descriptor, 40, 8), 2u);
+    EXPECT_EQ(from_bits(descriptor, 48, 8), 6u);
+    EXPECT_EQ(from_bits(descriptor, 64, 8), k_user0);
+    EXPECT_EQ(from_bits(descriptor, 96, 8), k_user0 + 1);
+    EXPECT_EQ(from_bits(descriptor, 72, 8), 0x66u) << "64-byte FIFOs";
 
     tcl.command("irscan fpga.tap " + std::to_string(k_user0 + 1));
     std::vector<std::uint8_t> bytes(256);
     std::iota(bytes.begin(), bytes.end(), 0);
     std::vector<std::uint8_t> send = bytes;
     std::vector<std::uint8_t> received;
-    const unsigned length = 48;
     for (int scan = 0; scan < 200 && received.size() < bytes.size(); ++scan) {
-        const bits field = uart_field(send, length, length);
+        UART_SCAN request;
+        request.send.assign(send.begin(), send.begin() + std::min<std::ptrdiff_t>(send.size(), 48));
+        request.takes = request.length = 48;
+        const bits field = uart_scan_bits(request);
         const std::string reply = tcl.command("drscan fpga.tap " + std::to_string(field.size()) + " " + drscan_value(field));
-        const bits out = parse_drscan(reply, static_cast<unsigned>(field.size()));
-        ASSERT_EQ(field_word(out, 24, 8), 0x5Au) << reply;
-        const unsigned available = static_cast<unsigned>(field_word(out, 0, 8));
-        const unsigned room = static_cast<unsigned>(field_word(out, 8, 8));
-        for (unsigned i = 0; i < std::min(length, available); ++i)
-            received.push_back(static_cast<std::uint8_t>(field_word(out, 32 + 8 * i, 8)));
-        send.erase(send.begin(), send.begin() + std::min<std::size_t>({send.size(), length, room}));
+        const UART_REPLY answer = uart_reply(request, parse_drscan(reply, static_cast<unsigned>(field.size())));
+        ASSERT_EQ(answer.mark, 0x5Au) << reply;
+        received.insert(received.end(), answer.slots.begin(), answer.slots.begin() + answer.taken);
+        send.erase(send.begin(), send.begin() + answer.accepted);
     }
     EXPECT_EQ(received, bytes);
     tcl.command("shutdown");
@@ -216,7 +215,7 @@ TEST(OpenOcd, DrscanRepliesOfBothFormatsParse) {
     const bits a = parse_drscan("00005a0140ff \n", 48);
     const bits b = parse_drscan("0x00005a0140ff\n", 48);
     EXPECT_EQ(a, b);
-    EXPECT_EQ(field_word(a, 0, 32), 0x5A0140FFu);
+    EXPECT_EQ(from_bits(a, 0, 32), 0x5A0140FFu);
     EXPECT_EQ(drscan_value(a), "0x00005a0140ff");
     EXPECT_THROW(parse_drscan("invalid command name", 8), std::runtime_error);
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "hardware/board-sim/remote-bitbang.h"
+
 bits to_bits(std::uint64_t value, unsigned count) {
     bits out(count);
     for (unsigned i = 0; i < count; ++i)
@@ -17,56 +19,79 @@ std::uint64_t from_bits(const bits& value, unsigned first, unsigned count) {
     return out;
 }
 
-bool JTAG_PROBE::clock(bool tms, bool tdi) {
-    m_board.drive(false, tms, tdi);
-    const bool tdo = m_board.tdo();
-    m_board.drive(true, tms, tdi);
-    return tdo;
+void JTAG_HOST::add_clock(std::string& requests, bool tms, bool tdi, bool read) {
+    const char pins = static_cast<char>('0' + tms * 2 + tdi);
+    requests.push_back(pins);
+    if (read)
+        requests.push_back('R');
+    requests.push_back(static_cast<char>(pins + 4));
 }
 
-void JTAG_PROBE::reset() {
+bool JTAG_HOST::clock(bool tms, bool tdi) {
+    std::string requests;
+    add_clock(requests, tms, tdi, true);
+    return transact(requests, 1) == "1";
+}
+
+void JTAG_HOST::reset() {
+    std::string requests;
     for (int i = 0; i < 5; ++i)
-        clock(true);
-    clock(false);
+        add_clock(requests, true, false, false);
+    add_clock(requests, false, false, false);
+    transact(requests, 0);
 }
 
-std::uint64_t JTAG_PROBE::instruction(unsigned code) {
-    clock(true);   // Select-DR
-    clock(true);   // Select-IR
-    clock(false);  // Capture-IR
-    clock(false);  // Shift-IR
-    // The other device (nearest TDO) takes the first 5 bits: BYPASS.
-    const std::uint64_t value = 0x1F | static_cast<std::uint64_t>(code) << BOARD_MODEL::k_other_ir_length;
+std::uint64_t JTAG_HOST::instruction(unsigned code, unsigned other_code) {
+    std::string requests;
+    for (bool tms : {true, true, false, false})  // Select-DR, Select-IR, Capture-IR, Shift-IR
+        add_clock(requests, tms, false, false);
     const unsigned length = BOARD_MODEL::k_other_ir_length + BOARD_MODEL::k_fpga_ir_length;
+    const std::uint64_t value = (other_code & 0x1F) | static_cast<std::uint64_t>(code) << BOARD_MODEL::k_other_ir_length;
+    for (unsigned i = 0; i < length; ++i)
+        add_clock(requests, i + 1 == length, (value >> i) & 1, true);
+    add_clock(requests, true, false, false);   // Update-IR
+    add_clock(requests, false, false, false);  // Run-Test/Idle
+    const std::string replies = transact(requests, length);
     std::uint64_t captured = 0;
     for (unsigned i = 0; i < length; ++i)
-        captured |= static_cast<std::uint64_t>(clock(i + 1 == length, (value >> i) & 1)) << i;
-    clock(true);   // Update-IR
-    clock(false);  // Run-Test/Idle
+        captured |= static_cast<std::uint64_t>(replies.at(i) == '1') << i;
     return captured;
 }
 
-void JTAG_PROBE::enter_shift_dr() {
-    clock(true);   // Select-DR
-    clock(false);  // Capture-DR
-    clock(false);  // Shift-DR
+void JTAG_HOST::enter_shift_dr() {
+    std::string requests;
+    for (bool tms : {true, false, false})  // Select-DR, Capture-DR, Shift-DR
+        add_clock(requests, tms, false, false);
+    transact(requests, 0);
 }
 
-bits JTAG_PROBE::chain_dr(const bits& in) {
-    enter_shift_dr();
+bits JTAG_HOST::chain_dr(const bits& in) {
+    std::string requests;
+    for (bool tms : {true, false, false})
+        add_clock(requests, tms, false, false);
+    for (std::size_t i = 0; i < in.size(); ++i)
+        add_clock(requests, i + 1 == in.size(), in[i], true);
+    add_clock(requests, true, false, false);   // Update-DR
+    add_clock(requests, false, false, false);  // Run-Test/Idle
+    const std::string replies = transact(requests, in.size());
     bits out(in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
-        out[i] = clock(i + 1 == in.size(), in[i]);
-    clock(true);   // Update-DR
-    clock(false);  // Run-Test/Idle
+        out[i] = replies.at(i) == '1';
     return out;
 }
 
-bits JTAG_PROBE::fpga_dr(const bits& in) {
+bits JTAG_HOST::fpga_dr(const bits& in) {
     bits chain{false};
     chain.insert(chain.end(), in.begin(), in.end());
     bits out = chain_dr(chain);
     return bits(out.begin() + 1, out.end());
+}
+
+std::string JTAG_PROBE::transact(const std::string& requests, std::size_t replies) {
+    std::string out;
+    out.reserve(replies);
+    serve_requests(m_board, requests.data(), requests.size(), out);
+    return out;
 }
 
 bits uart_scan_bits(const UART_SCAN& scan) {

@@ -1,9 +1,11 @@
-// A JTAG host for the tests of the RTL: drives the simulated board's pins
-// directly (as a cable would), moves the TAPs, scans the FPGA's registers
-// with the other device in BYPASS, and speaks the JTAG UART's data register.
+// A JTAG host for the tests of the hardware: moves the TAPs of the simulated
+// board, scans the FPGA's registers with the other device in BYPASS, and
+// speaks the JTAG UART's data register; on the board model in this process or
+// on a jtag-board-sim over remote_bitbang.
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,24 +19,43 @@ std::uint64_t from_bits(const bits& value, unsigned first, unsigned count);
 /// The FPGA's instructions (hardware/README.md).
 enum : unsigned { IR_IDCODE = 0x01, IR_DISCOVER = 0x02, IR_USER0 = 0x20, IR_BYPASS = 0x3F };
 
-class JTAG_PROBE {
+/// A JTAG host speaking remote_bitbang requests: each scan goes out as one
+/// batch and its replies come back after. The transport is the subclass's.
+class JTAG_HOST {
 public:
-    explicit JTAG_PROBE(BOARD_MODEL& board) : m_board(board) {}
+    virtual ~JTAG_HOST() = default;
 
     /// One TCK cycle; returns TDO as sampled before the rising edge.
     bool clock(bool tms, bool tdi = false);
     /// Five clocks with TMS high, then Run-Test/Idle.
     void reset();
     /// From Run-Test/Idle: the whole chain's IR (the FPGA's `code`, the other
-    /// device in BYPASS), back to Run-Test/Idle; returns the 11 captured bits.
-    std::uint64_t instruction(unsigned code);
+    /// device's `other_code`), back to Run-Test/Idle; the 11 captured bits.
+    std::uint64_t instruction(unsigned code, unsigned other_code = 0x1F);
     /// From Run-Test/Idle: a DR scan of the whole chain, back to Run-Test/Idle.
     bits chain_dr(const bits& in);
-    /// A DR scan of the FPGA's register alone (the other device's BYPASS
-    /// bit added and removed).
+    /// A DR scan of the FPGA's register alone: the other device (nearest
+    /// TDO) takes the first bit shifted, in BYPASS.
     bits fpga_dr(const bits& in);
     /// From Run-Test/Idle to Shift-DR (for scans the tests cut short).
     void enter_shift_dr();
+
+protected:
+    /// Sends the requests; returns one reply ('0' or '1') per 'R'.
+    virtual std::string transact(const std::string& requests, std::size_t replies) = 0;
+
+private:
+    static void add_clock(std::string& requests, bool tms, bool tdi, bool read);
+};
+
+/// The host on the board model in this process, through the same request
+/// handling jtag-board-sim uses.
+class JTAG_PROBE : public JTAG_HOST {
+public:
+    explicit JTAG_PROBE(BOARD_MODEL& board) : m_board(board) {}
+
+protected:
+    std::string transact(const std::string& requests, std::size_t replies) override;
 
 private:
     BOARD_MODEL& m_board;
@@ -63,7 +84,7 @@ UART_REPLY uart_reply(const UART_SCAN& scan, const bits& out);
 /// rest, and collects what arrives.
 class UART_HOST {
 public:
-    UART_HOST(JTAG_PROBE& probe, unsigned uart) : m_probe(probe), m_uart(uart) {}
+    UART_HOST(JTAG_HOST& probe, unsigned uart) : m_probe(probe), m_uart(uart) {}
     /// Selects the UART's instruction.
     void select();
     /// One full scan of `length` slots; returns the reply.
@@ -73,6 +94,6 @@ public:
     std::vector<std::uint8_t> received;
 
 private:
-    JTAG_PROBE& m_probe;
+    JTAG_HOST& m_probe;
     unsigned m_uart;
 };
