@@ -1,8 +1,8 @@
 // jtag-board-sim as a client sees it: options and their errors, clients that
 // break the protocol, state kept between clients, exec UARTs with
 // backpressure; and OpenOCD as the judge of the chain it serves.
+#include <algorithm>
 #include <numeric>
-#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -150,7 +150,12 @@ TEST(OpenOcd, DeclaredTapsInitWithoutWarningsAndAWrongIdcodeIsCaught) {
     NEED_OPENOCD();
     board_sim board;
     // Warnings OpenOCD gives on every start say nothing about the chain.
-    const std::regex noise("adapter speed|To remove this warnings|gdb services|Transport \"jtag\" was already");
+    const std::vector<std::string> noise = {"adapter speed", "To remove this warnings", "gdb services",
+                                            "Transport \"jtag\" was already"};
+    const auto is_noise = [&](const std::string& line) {
+        return std::any_of(noise.begin(), noise.end(),
+                           [&](const std::string& text) { return line.find(text) != std::string::npos; });
+    };
     for (bool wrong : {false, true}) {
         std::vector<std::string> commands = k_declared;
         if (wrong)
@@ -161,7 +166,7 @@ TEST(OpenOcd, DeclaredTapsInitWithoutWarningsAndAWrongIdcodeIsCaught) {
         std::istringstream lines(openocd.log());
         std::string chain_warnings;
         for (std::string line; std::getline(lines, line);)
-            if ((line.rfind("Warn", 0) == 0 || line.rfind("Error", 0) == 0) && !std::regex_search(line, noise))
+            if ((line.rfind("Warn", 0) == 0 || line.rfind("Error", 0) == 0) && !is_noise(line))
                 chain_warnings += line + "\n";
         if (wrong)
             EXPECT_NE(chain_warnings.find("0x17e01f57"), std::string::npos) << openocd.log();
