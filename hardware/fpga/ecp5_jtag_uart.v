@@ -1,0 +1,41 @@
+// A JTAG UART behind the FPGA's own TAP on ECP5 parts: the JTAGG primitive's
+// ER1 (CHAIN 1) or ER2 (CHAIN 2) user instruction. JTAGG gives no select or
+// capture signals of their own: capture is JCEn outside Shift-DR, and the
+// selection is held from Capture-DR until Update-DR. The primitive takes
+// JTDOn on the other clock edge than our TAP does, so TDO is held from the
+// falling edge. Synthesized by the tests; not tried on a board.
+module ecp5_jtag_uart #(
+    parameter CHAIN   = 1,
+    parameter RX_LOG2 = 6,
+    parameter TX_LOG2 = 6
+) (
+    input  wire       sys_clk,
+    output wire [7:0] rx_data,
+    output wire       rx_valid,
+    input  wire       rx_ready,
+    input  wire [7:0] tx_data,
+    input  wire       tx_valid,
+    output wire       tx_ready
+);
+    wire tck, tdi, shift, update, reset_n, enable1, enable2, core_tdo;
+    reg  tdo_held = 1'b0;
+    reg  selected = 1'b0;
+    wire enable = CHAIN == 2 ? enable2 : enable1;
+
+    JTAGG jtag (
+        .TCK(1'b0), .TMS(1'b0), .TDI(1'b0), .TDO(), .JTDI(tdi), .JTCK(tck), .JRTI1(), .JRTI2(),
+        .JSHIFT(shift), .JUPDATE(update), .JRSTN(reset_n), .JCE1(enable1), .JCE2(enable2),
+        .JTDO1(tdo_held), .JTDO2(tdo_held));
+
+    always @(posedge tck) begin
+        if (!reset_n || update) selected <= 1'b0;
+        else if (enable)        selected <= 1'b1;
+    end
+    always @(negedge tck) tdo_held <= core_tdo;
+
+    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) core (
+        .tck(tck), .tdi(tdi), .tdo(core_tdo), .select(enable | selected), .capture(enable & ~shift),
+        .shift(enable & shift), .update(update), .tap_reset(~reset_n), .sys_clk(sys_clk),
+        .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+endmodule

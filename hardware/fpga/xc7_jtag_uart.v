@@ -1,0 +1,28 @@
+// A JTAG UART behind the FPGA's own TAP on 7-series parts: the BSCANE2
+// primitive hands the user data-register port of USER1..USER4 (CHAIN 1..4)
+// to the core. Synthesized by the tests; not tried on a board.
+module xc7_jtag_uart #(
+    parameter CHAIN   = 1,
+    parameter RX_LOG2 = 6,
+    parameter TX_LOG2 = 6
+) (
+    input  wire       sys_clk,
+    output wire [7:0] rx_data,
+    output wire       rx_valid,
+    input  wire       rx_ready,
+    input  wire [7:0] tx_data,
+    input  wire       tx_valid,
+    output wire       tx_ready
+);
+    wire tck, tdi, tdo, select, capture, shift, update, tap_reset;
+
+    BSCANE2 #(.JTAG_CHAIN(CHAIN)) user_port (
+        .CAPTURE(capture), .DRCK(), .RESET(tap_reset), .RUNTEST(), .SEL(select), .SHIFT(shift),
+        .TCK(tck), .TDI(tdi), .TMS(), .UPDATE(update), .TDO(tdo));
+
+    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) core (
+        .tck(tck), .tdi(tdi), .tdo(tdo), .select(select), .capture(capture), .shift(shift),
+        .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
+        .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+endmodule
