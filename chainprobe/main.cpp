@@ -7,6 +7,7 @@
 
 #include "chainprobe/probe-client.h"
 #include "wire/address.h"
+#include "wire/frame.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
         command->add_option("DEVICE", request.device, "device number, from 1")->required();
         command->add_option("INSTANCE", request.instance, "instance number, from 0")->required();
     }
+    bool show_version = false;
+    app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -63,6 +66,10 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const CLI::ParseError& error) {
         return fail(std::string(error.what()) + " (see --help)");
+    }
+    if (show_version) {
+        std::printf("chainprobe %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
+        return 0;
     }
 
     // 2. Where the server is.
@@ -78,8 +85,7 @@ int main(int argc, char** argv) {
         const ProbeResult result = request_list(server, chain);
         if (result.failure != ProbeFailure::none)
             return report_failure(result, server);
-        std::printf("JTAG server at %s:%u\n%s", server.host.c_str(), static_cast<unsigned>(server.port),
-                    format_chain(chain).c_str());
+        std::printf("%s%s", format_header(server, chain).c_str(), format_chain(chain).c_str());
         return 0;
     }
     const CLI::App* command = app.get_subcommands().front();

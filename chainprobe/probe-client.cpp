@@ -112,6 +112,14 @@ ProbeResult request_control(const wire::ServerAddress& server, const wire::Contr
     return result;
 }
 
+std::string format_header(const wire::ServerAddress& server, const wire::ListReply& chain) {
+    // The reply's frame passed the header check, so the server speaks our
+    // protocol version.
+    return "JTAG server at " + server.host + ":" + std::to_string(server.port) + " (version " +
+           chain.server_version.value_or("unknown") + ", protocol " + std::to_string(wire::k_protocol_version) +
+           ")\n";
+}
+
 std::string format_chain(const wire::ListReply& chain) {
     if (chain.cables.empty())
         return "No JTAG cables.\n";

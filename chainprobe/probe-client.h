@@ -20,3 +20,7 @@ ProbeResult request_control(const wire::ServerAddress& server, const wire::Contr
 
 /// The listing as chainprobe prints it.
 std::string format_chain(const wire::ListReply& chain);
+
+/// The listing's first line: where the server is, its version (when it says)
+/// and the protocol version.
+std::string format_header(const wire::ServerAddress& server, const wire::ListReply& chain);

@@ -12,7 +12,7 @@ function(tt_use_host_headers target scope)
     find_path(${variable} ${header} NO_CMAKE_FIND_ROOT_PATH
               DOC "Folder of the header-only library's ${header}")
     if(NOT ${variable})
-      message(FATAL_ERROR "${header} not found (Debian: libasio-dev libtomlplusplus-dev libcli11-dev)")
+      message(FATAL_ERROR "${header} not found (Debian: tools/need-packages demo installs what the build needs)")
     endif()
     if(CMAKE_CROSSCOMPILING)
       target_compile_options(${target} ${scope} "SHELL:-idirafter ${${variable}}")

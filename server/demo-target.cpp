@@ -1,12 +1,14 @@
-// The built-in demo target: a banner at start and on each connection, echo,
-// and a few commands (help, count N, gmon, bye) for trying the terminal out.
+// The built-in demo target: a power-on line at start (what a terminal's
+// --flush discards), a greeting on each connection, echo, and a few commands
+// (help, count N, gmon, bye) for trying the terminal out.
 #include <cstring>
 
 #include "server/target-kinds.h"
 
 namespace {
 
-const char* const banner = "Tolvan demo target ready. Type 'help' for commands.\n";
+const char* const power_on_text = "Tolvan demo board powered on.\n";
+const char* const greeting = "Tolvan demo target ready. Type 'help' for commands.\n";
 const char* const help_text =
     "Commands:\n"
     "  help      this list\n"
@@ -27,7 +29,7 @@ public:
         m_output_pos = 0;
         m_line.clear();
         m_count_next = m_count_end = 0;
-        m_output += banner;
+        m_output += power_on_text;
         return true;
     }
 
@@ -37,7 +39,7 @@ public:
         m_count_next = m_count_end = 0;
     }
 
-    void host_connected(UART&) override { m_output += banner; }
+    void host_connected(UART&) override { m_output += greeting; }
 
     bool exchange(UART& uart) override {
         bool moved = false;

@@ -17,6 +17,7 @@
 #include "server/server.h"
 #include "server/target-kinds.h"
 #include "wire/address.h"
+#include "wire/frame.h"
 #include "wire/secret.h"
 
 namespace {
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
     app.add_option("--handshake-timeout", handshake_seconds,
                    "seconds a new client has for its secret and first request")
         ->check(CLI::Range(0.05, 3600.0));
+    bool show_version = false;
+    app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -74,6 +77,10 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const CLI::ParseError& error) {
         return error_exit(std::string(error.what()) + " (see --help)");
+    }
+    if (show_version) {
+        std::printf("jtag-server %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
+        return 0;
     }
 
     // 2. The board: from the file, or the built-in demo board.

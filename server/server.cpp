@@ -153,7 +153,9 @@ wire::OpenReply SERVER::open(const wire::OpenRequest& request, UART*& uart) {
 }
 
 wire::ListReply SERVER::list() const {
-    return describe_chain(m_cables);
+    wire::ListReply reply = describe_chain(m_cables);
+    reply.server_version = TT_VERSION;
+    return reply;
 }
 
 namespace {

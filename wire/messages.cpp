@@ -137,6 +137,8 @@ std::vector<std::uint8_t> encode(const ListReply& message) {
             }
         }
     }
+    if (message.server_version)
+        writer.text(*message.server_version);
     return writer.bytes();
 }
 
@@ -184,6 +186,9 @@ bool decode(const FrameView& frame, ListReply& message) {
         }
         message.cables.push_back(std::move(cable));
     }
+    message.server_version.reset();
+    if (reader.ok() && !reader.finished())
+        message.server_version = reader.text();
     return reader.finished();
 }
 

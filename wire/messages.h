@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,9 @@ struct CableInfo : CableState {
 
 struct ListReply {
     std::vector<CableInfo> cables;
+    /// The server's release ("1.0.0"), after the cables; a server that does
+    /// not send it leaves the payload ending with the cables.
+    std::optional<std::string> server_version;
 };
 
 enum class ControlOp : std::uint8_t {

@@ -65,6 +65,21 @@ TEST(ChainListing, ShowsStatesTargetsAndHolders) {
         << format_chain(chain);
 }
 
+TEST(ChainListing, HeaderNamesServerVersionAndProtocol) {
+    const wire::ServerAddress server{"127.0.0.1", 47113};
+    wire::ListReply chain;
+    EXPECT_EQ(format_header(server, chain), "JTAG server at 127.0.0.1:47113 (version unknown, protocol 1)\n");
+    chain.server_version = "1.2.3";
+    EXPECT_EQ(format_header(server, chain), "JTAG server at 127.0.0.1:47113 (version 1.2.3, protocol 1)\n");
+}
+
+TEST(ChainprobeProgram, VersionOptionPrintsReleaseAndProtocol) {
+    int status = -1;
+    const std::string output = run_command({chainprobe_program(), "--version"}, {}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output, "chainprobe " TT_VERSION " (protocol 1)\n");
+}
+
 TEST(ChainprobeProgram, UnreachableServerExplainsHowToStartIt) {
     int status = -1;
     const std::string output = run_command({chainprobe_program(), "--server", refused_address()}, {}, &status);
@@ -79,6 +94,8 @@ TEST(ChainprobeProgram, ListsHolderAndControlsCables) {
     ASSERT_NE(link, nullptr);
     std::string listing;
     ASSERT_EQ(server.chainprobe({}, &listing), 0);
+    EXPECT_EQ(listing.rfind("JTAG server at 127.0.0.1:", 0), 0u) << listing;
+    EXPECT_NE(listing.find(" (version " TT_VERSION ", protocol 1)\n1) "), std::string::npos) << listing;
     EXPECT_NE(listing.find("instance 0: loopback"), std::string::npos) << listing;
     EXPECT_NE(listing.find("held by probe-test (pid " + std::to_string(::getpid()) + ")"), std::string::npos)
         << listing;

@@ -1,9 +1,14 @@
 cmake_minimum_required(VERSION 3.25)
 # Turns one scdoc page into roff:
 #   cmake -DSCDOC=scdoc -DINPUT=page.1.scd -DOUTPUT=page.1 -DVERSION=1.0 \
-#         -DPREFIX=/usr/local -DBINDIR=/usr/local/bin -P scdoc-to-man.cmake
-# @VERSION@, @PREFIX@ and @BINDIR@ in the page become those values (the
-# installed places the service section names). scdoc writes a paragraph macro
+#         -DPREFIX=/usr/local -DBINDIR=/usr/local/bin \
+#         [-DEXAMPLES=DIR -DSYSTEM_UNIT_DIR=DIR -DUSER_UNIT_DIR=DIR] -P scdoc-to-man.cmake
+# @VERSION@, @PREFIX@, @BINDIR@, @EXAMPLES@ (the example boards),
+# @SYSTEM_UNIT_DIR@ and @USER_UNIT_DIR@ in the page become those values (the
+# installed places the pages name; the last three default to the places
+# below PREFIX that a plain install uses). The page's date is that of
+# SOURCE_DATE_EPOCH when it is set (scdoc reads it), so that a package build
+# is reproducible. scdoc writes a paragraph macro
 # before and after every heading and block, which man page checkers report as
 # empty paragraphs; those are dropped here, so the page reads the same and
 # lints clean.
@@ -13,8 +18,18 @@ foreach(variable SCDOC INPUT OUTPUT VERSION PREFIX BINDIR)
   endif()
 endforeach()
 
+if(NOT DEFINED EXAMPLES)
+  set(EXAMPLES "${PREFIX}/share/doc/tolvan-terminal/boards")
+endif()
+if(NOT DEFINED SYSTEM_UNIT_DIR)
+  set(SYSTEM_UNIT_DIR "${PREFIX}/lib/systemd/system")
+endif()
+if(NOT DEFINED USER_UNIT_DIR)
+  set(USER_UNIT_DIR "${PREFIX}/lib/systemd/user")
+endif()
+
 file(READ "${INPUT}" text)
-foreach(variable VERSION PREFIX BINDIR)
+foreach(variable VERSION PREFIX BINDIR EXAMPLES SYSTEM_UNIT_DIR USER_UNIT_DIR)
   string(REPLACE "@${variable}@" "${${variable}}" text "${text}")
 endforeach()
 set(source "${OUTPUT}.scd")
@@ -39,6 +54,10 @@ while(NOT roff STREQUAL previous)
   string(REGEX REPLACE "\n\\.P\n$" "\n" roff "${roff}")
   string(REGEX REPLACE "^\\.P\n" "" roff "${roff}")
 endwhile()
+
+# scdoc turns hyphenation off before .TH, which turns it on again: off after
+# it, so that names such as libjtag_corvex are never broken at a hyphen.
+string(REGEX REPLACE "(\n\\.TH [^\n]*\n)" "\\1.nh\n" roff "${roff}")
 
 # Text lines in fill mode longer than 80 bytes (scdoc's font escapes make the
 # page's lines longer than the source's) are broken at a blank, which in fill

@@ -34,6 +34,12 @@ TEST(ServerProgram, BadBoardFileNamesFileAndLineWithStatusOne) {
         << output;
 }
 
+TEST(ServerProgram, VersionOptionPrintsReleaseAndProtocol) {
+    std::string output;
+    EXPECT_EQ(run_server({"--version"}, output), 0);
+    EXPECT_EQ(output, "jtag-server " TT_VERSION " (protocol 1)\n");
+}
+
 TEST(ServerProgram, BadArgumentsGiveStatusOne) {
     std::string output;
     EXPECT_EQ(run_server({"--listen", "nowhere"}, output), 1);

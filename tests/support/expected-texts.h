@@ -15,6 +15,11 @@ inline const std::string CONNECTED = P + "connected to hardware target using JTA
                                      "\"SimCable [sim-0]\", device 1, instance 0\n";
 inline const std::string BANNER = P + "(Use the IDE stop button or Ctrl-C to terminate)\n\n";
 
+/// The demo target's output: once when its board powers on (held in the
+/// FIFO until a terminal connects, unless it flushes), then on each connection.
+inline const std::string DEMO_POWER_ON = "Tolvan demo board powered on.\n";
+inline const std::string DEMO_GREETING = "Tolvan demo target ready. Type 'help' for commands.\n";
+
 /// The end of a run: `words` is "user timeout", "^D on remote",
 /// "I/O error communicating with target" or "^C on host".
 inline std::string exit_line(const std::string& words) {

@@ -47,7 +47,7 @@ TEST(WineServer, DemoBoardServesTheWindowsTerminal) {
     at_console.stdout_apart = true;
     at_console.stderr_apart = true;
     child_process terminal(at_console);
-    ASSERT_TRUE(terminal.expect("Tolvan demo target ready. Type 'help' for commands.\r\n", 60s))
+    ASSERT_TRUE(terminal.expect(crlf(DEMO_GREETING), 60s))
         << escaped(terminal.output()) << escaped(terminal.errors());
     // Plain keys and Enter: nothing that a terminal's line editing would
     // change if they arrived before the console reads.

@@ -110,6 +110,29 @@ TEST(Messages, ListReplyRoundTripKeepsStructure) {
     EXPECT_FALSE(first.devices[1].uarts[1].held);
 }
 
+TEST(Messages, ListReplyServerVersionIsOptionalAndLast) {
+    ListReply reply;
+    reply.cables.push_back(CableInfo{});
+    const std::vector<std::uint8_t> without = encode(reply);
+    reply.server_version = "1.0.0";
+    const std::vector<std::uint8_t> with = encode(reply);
+    // A server that sends no version: the payload ends with the cables.
+    ListReply decoded;
+    decoded.server_version = "stale";
+    ASSERT_TRUE(decode(view(FrameType::list_reply, without), decoded));
+    EXPECT_FALSE(decoded.server_version.has_value());
+    ASSERT_TRUE(decode(view(FrameType::list_reply, with), decoded));
+    EXPECT_EQ(decoded.server_version, "1.0.0");
+    EXPECT_EQ(decoded.cables.size(), 1u);
+    // Bytes after the cables that are not one whole text are refused.
+    std::vector<std::uint8_t> torn = with;
+    torn.pop_back();
+    EXPECT_FALSE(decode(view(FrameType::list_reply, torn), decoded));
+    std::vector<std::uint8_t> extra = with;
+    extra.push_back(0);
+    EXPECT_FALSE(decode(view(FrameType::list_reply, extra), decoded));
+}
+
 TEST(Messages, ListReplyWithHostileCountIsRejected) {
     std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF, 0x7F};
     ListReply decoded;
