@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -454,25 +453,11 @@ std::string runuser_program() {
 
 /// Runs chainprobe as user nobody against `server` with `args`; its status
 /// and what it printed. `env`: NAME=VALUE settings for it.
-/// A copy of chainprobe that user nobody can run: the build folder may lie
-/// where only its owner can go (a clone in root's home).
-const std::string& chainprobe_for_nobody() {
-    static temp_dir folder;
-    static const std::string path = [] {
-        ::chmod(folder.path().c_str(), 0755);
-        const std::string copy = folder.file("chainprobe");
-        std::filesystem::copy_file(chainprobe_program(), copy, std::filesystem::copy_options::overwrite_existing);
-        ::chmod(copy.c_str(), 0755);
-        return copy;
-    }();
-    return path;
-}
-
 int chainprobe_as_nobody(const jtag_server& server, const std::vector<std::string>& args, std::string& output,
                          const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv{runuser_program(), "-u", "nobody", "--", "/usr/bin/env", server.address_setting()};
     argv.insert(argv.end(), env.begin(), env.end());
-    argv.push_back(chainprobe_for_nobody());
+    argv.push_back(copy_others_can_run(chainprobe_program()));
     argv.insert(argv.end(), args.begin(), args.end());
     int status = -1;
     output = run_command(argv, {}, &status);

@@ -2,6 +2,7 @@
 #include "tests/support/temp-dir.h"
 
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -47,6 +48,26 @@ working_directory::working_directory(const std::string& folder) : m_previous(std
 working_directory::~working_directory() {
     std::error_code ignored;
     std::filesystem::current_path(m_previous, ignored);
+}
+
+}  // namespace test_support
+
+namespace test_support {
+
+const std::string& copy_others_can_run(const std::string& program) {
+    namespace fs = std::filesystem;
+    static temp_dir folder;
+    static std::map<std::string, std::string> copies;
+    auto found = copies.find(program);
+    if (found != copies.end())
+        return found->second;
+    const fs::perms everyone_runs = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(folder.path(), everyone_runs);
+    const std::string copy = folder.file(std::to_string(copies.size()) + "-" + fs::path(program).filename().string());
+    fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, everyone_runs);
+    return copies.emplace(program, copy).first->second;
 }
 
 }  // namespace test_support

@@ -26,6 +26,12 @@ private:
     std::string m_path;
 };
 
+/// A copy of `program` that every user can run, in a folder of its own kept
+/// until the process ends: tests that run a program as another user cannot
+/// count on reaching the build folder (a clone in root's home). One copy per
+/// program.
+const std::string& copy_others_can_run(const std::string& program);
+
 /// Makes `folder` the working directory until the end of the scope.
 class working_directory {
 public:

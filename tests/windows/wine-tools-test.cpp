@@ -12,6 +12,7 @@
 
 #include "tests/support/expected-texts.h"
 #include "tests/support/jtag-server-process.h"
+#include "tests/support/temp-dir.h"
 #include "tests/windows/windows-programs.h"
 
 namespace wine {
@@ -73,7 +74,7 @@ TEST(WineServer, ServesItsOwnUserOnlyUnlessTold) {
         const std::string own = run_command({TT_WINE_RUN, windows_program("chainprobe.exe")}, {address}, &status);
         EXPECT_EQ(status, 0) << escaped(own);
         std::vector<std::string> argv = as_nobody;
-        argv.insert(argv.end(), {address, chainprobe_program()});
+        argv.insert(argv.end(), {address, copy_others_can_run(chainprobe_program())});
         const std::string other = run_command(argv, {}, &status);
         if (everyone) {
             EXPECT_EQ(status, 0) << other;
