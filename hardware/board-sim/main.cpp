@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
         uart_specs.push_back("loopback");
     if (uart_specs.size() > BOARD_MODEL::k_max_uarts)
         return error_exit("--uart: at most " + std::to_string(BOARD_MODEL::k_max_uarts) + " JTAG UARTs");
-    for (const std::string& spec : uart_specs)
-        if (spec != "loopback" && (spec.rfind("exec:", 0) != 0 || spec.size() == 5))
-            return error_exit("--uart: '" + spec + "' is neither loopback nor exec:COMMAND");
+    for (const std::string& uart : uart_specs)
+        if (uart != "loopback" && (uart.rfind("exec:", 0) != 0 || uart.size() == 5))
+            return error_exit("--uart: '" + uart + "' is neither loopback nor exec:COMMAND");
     wire::ServerAddress address;
     std::string error;
     if (!wire::parse_address(listen, address, error))
