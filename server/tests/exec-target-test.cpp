@@ -53,6 +53,14 @@ std::vector<pid_t> children_of(pid_t parent, bool with_zombies = false) {
     return found;
 }
 
+/// The program a process runs now ("sleep"), empty once it is gone.
+std::string program_of(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
 std::vector<std::uint8_t> control_frame(wire::ControlOp op) {
     wire::ControlRequest request;
     request.op = op;
@@ -124,7 +132,14 @@ TEST(ExecLifetime, CommandsHoldNoneOfTheServersSockets) {
     raw_client bystander(server.port());
     ASSERT_TRUE(bystander.connected());
     ASSERT_TRUE(control_burst(server, {wire::ControlOp::detach, wire::ControlOp::attach}));
-    ASSERT_TRUE(eventually([&] { return children_of(server.pid()).size() == 1; }, 10s));
+    // Looked at once it runs the command: between its fork and its exec the
+    // child still has everything, which it closes just before the exec.
+    ASSERT_TRUE(eventually(
+        [&] {
+            const std::vector<pid_t> children = children_of(server.pid());
+            return children.size() == 1 && program_of(children.front()) == "sleep";
+        },
+        10s));
     const pid_t command = children_of(server.pid()).front();
     std::vector<std::string> sockets;
     std::error_code code;
