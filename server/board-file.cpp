@@ -218,12 +218,15 @@ BoardConfig demo_board() {
 namespace {
 
 // The TOML reader reaches undefined behaviour when it asks whether a
-// character from U+00A1 to U+0499 or from U+FB06 to U+FEFE is white space,
-// which it does outside strings and after a line-ending backslash inside
-// them. Such characters are refused before the text gets there; an escape
-// in a double-quoted string still writes them.
+// character in one of these ranges is white space, which it does outside
+// strings, inside them while it records a key's value, and after a
+// line-ending backslash: its table sorts U+00A0..U+FEFF into blocks of 1018,
+// and four blocks fall through every case but the one white-space character
+// each holds (U+00A0, U+3000, U+FEFF). Such characters are refused before
+// the text gets there; an escape in a double-quoted string still writes them.
 bool unreadable(unsigned code) {
-    return (code >= 0xA1 && code <= 0x499) || (code >= 0xFB06 && code <= 0xFEFE);
+    return (code >= 0xA1 && code <= 0x499) || (code >= 0x2C5E && code <= 0x3057 && code != 0x3000) ||
+           (code >= 0xFB26 && code <= 0xFEFE);
 }
 
 bool refuse_unreadable_characters(std::string_view text, const std::string& source, std::string& error) {
