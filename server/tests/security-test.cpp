@@ -251,6 +251,15 @@ TEST(ServerSecurity, ManyClientsAtOnceAreAllServed) {
     EXPECT_EQ(answered, 50);
 }
 
+/// `count` list requests, back to back.
+std::string list_requests(int count) {
+    std::string requests;
+    const std::vector<std::uint8_t> list = frame_of(wire::FrameType::list);
+    for (int i = 0; i < count; ++i)
+        requests.append(list.begin(), list.end());
+    return requests;
+}
+
 TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
     jtag_server server(board);
     raw_client greedy(server.port());
@@ -258,10 +267,7 @@ TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
     // 64 MiB of list requests whose replies are never read. Once a bounded
     // amount of replies is queued the server stops reading them, so the
     // sender blocks long before the end.
-    std::string requests;
-    const std::vector<std::uint8_t> list = frame_of(wire::FrameType::list);
-    for (int i = 0; i < 8192; ++i)
-        requests.append(list.begin(), list.end());
+    const std::string requests = list_requests(8192);
     const std::size_t total = requests.size() * 1024;
     std::atomic<std::size_t> sent{0};
     std::thread flooder([&] {
@@ -289,30 +295,17 @@ TEST(ServerSecurity, RequestsFromAClientThatNeverReadsAreHeldBack) {
     flooder.join();
 }
 
-/// The resident memory of a process in kB, from /proc; 0 when unknown.
-long resident_kb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return 0;
-}
-
 TEST(ServerSecurity, RepliesQueuedForAClientThatNeverReadsStayBounded) {
     // Four long cable names make each listing about 16 kB.
     std::string four_cables;
     for (int c = 0; c < 4; ++c)
         four_cables += cable_table("SimCable [sim-" + std::to_string(c) + "] " + std::string(4000, 'x'));
     jtag_server server(four_cables);
-    const long before_kb = resident_kb(server.pid());
+    const long before_kb = static_cast<long>(resident_kib(server.pid()));
     raw_client greedy(server.port());
     ASSERT_TRUE(greedy.connected());
     // 8,192 list requests in 64 kB, all there in one read, none answered.
-    std::string requests;
-    const std::vector<std::uint8_t> list = frame_of(wire::FrameType::list);
-    for (int i = 0; i < 8192; ++i)
-        requests.append(list.begin(), list.end());
+    const std::string requests = list_requests(8192);
     ASSERT_TRUE(greedy.send(requests));
     // Another client is answered once the server has been through that read.
     std::this_thread::sleep_for(1s);
@@ -320,7 +313,7 @@ TEST(ServerSecurity, RepliesQueuedForAClientThatNeverReadsStayBounded) {
     other.send(frame_of(wire::FrameType::list));
     std::string listing;
     EXPECT_TRUE(other.read_frame(wire::FrameType::list_reply, listing));
-    const long after_kb = resident_kb(server.pid());
+    const long after_kb = static_cast<long>(resident_kib(server.pid()));
     // Replies beyond the 2 MiB cap wait as requests: a few MB (about 30
     // under AddressSanitizer, which keeps freed memory a while), not 130.
     EXPECT_LT(after_kb - before_kb, 64 * 1024) << "resident " << before_kb << " kB before, " << after_kb << " kB after";

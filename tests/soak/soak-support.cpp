@@ -38,15 +38,6 @@ std::size_t open_descriptors(pid_t pid) {
     return count;
 }
 
-std::size_t resident_kib(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return static_cast<std::size_t>(std::strtoull(line.c_str() + 6, nullptr, 10));
-    }
-    return 0;
-}
-
 std::string source_command(std::uint64_t seed, std::size_t console_bytes, std::size_t block_every,
                            std::size_t max_profile) {
     std::ostringstream command;

@@ -35,10 +35,9 @@ std::size_t env_size(const char* name, std::size_t fallback);
 std::unique_ptr<child_process> terminal_to_file(const jtag_server& server, const std::vector<std::string>& args,
                                                 const std::string& output_file, const std::string& cwd);
 
-/// Open descriptors, resident memory (KiB) and CPU time used so far (user +
-/// system, in clock ticks) of a running process.
+/// Open descriptors and CPU time used so far (user + system, in clock
+/// ticks) of a running process; its resident memory is resident_kib.
 std::size_t open_descriptors(pid_t pid);
-std::size_t resident_kib(pid_t pid);
 long cpu_ticks(pid_t pid);
 
 /// The soak-source program for a plan, as an exec target's command.

@@ -297,4 +297,13 @@ termios fresh_terminal_mode() {
     return mode;
 }
 
+std::size_t resident_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return static_cast<std::size_t>(std::strtoull(line.c_str() + 6, nullptr, 10));
+    }
+    return 0;
+}
+
 }  // namespace test_support

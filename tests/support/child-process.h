@@ -100,6 +100,9 @@ std::string escaped(const std::string& bytes);
 std::string run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                         int* status = nullptr);
 
+/// The resident memory of a running process in KiB (VmRSS); 0 when unknown.
+std::size_t resident_kib(pid_t pid);
+
 /// How often `what` occurs in `text`.
 std::size_t occurrences(const std::string& text, const std::string& what);
 
