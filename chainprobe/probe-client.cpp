@@ -130,11 +130,15 @@ std::string format_chain(const wire::ListReply& chain) {
         out += "   cable " + std::string(cable.plugged ? "plugged in" : "UNPLUGGED") + ", " +
                (cable.has_board ? (cable.powered ? "board on" : "board OFF") : "NO BOARD") + ", " +
                support_text(cable.support) + "\n";
+        if (!cable.adapter.empty())
+            out += "   adapter " + wire::printable_text(cable.adapter) + "\n";
         if (cable.devices.empty())
             out += "   no devices\n";
         for (std::size_t d = 0; d < cable.devices.size(); ++d) {
             const wire::DeviceInfo& device = cable.devices[d];
-            out += "   device " + std::to_string(d + 1) + ": " +
+            const std::string tap =
+                d < cable.tap_notes.size() ? wire::printable_text(cable.tap_notes[d]) + "; " : std::string();
+            out += "   device " + std::to_string(d + 1) + ": " + tap +
                    (device.uarts.empty() ? "no JTAG UART" : std::to_string(device.uarts.size()) + " JTAG UART" +
                                                                 (device.uarts.size() > 1 ? "s" : "")) +
                    "\n";

@@ -11,6 +11,7 @@
 #include <toml++/toml.h>
 
 #include "server/target-kinds.h"
+#include "wire/address.h"
 
 namespace {
 
@@ -163,14 +164,80 @@ struct Checker {
         return true;
     }
 
+    /// A device of a real chain: facts that cannot be probed.
+    bool jtag_device(const toml::table& table, JtagDeviceHint& hint) {
+        if (table.get("uart") != nullptr)
+            return fail(*table.get("uart"), "a cable with an adapter finds its JTAG UARTs by scanning; for a TAP "
+                                            "without a descriptor give 'user_instructions'");
+        if (!only_keys(table, {"ir_length", "idcode", "user_instructions", "rx_fifo", "tx_fifo"}, "a device"))
+            return false;
+        std::int64_t ir_length = 0;
+        std::int64_t idcode = -1;
+        std::int64_t rx = hint.rx_fifo;
+        std::int64_t tx = hint.tx_fifo;
+        if (!get_int(table, "ir_length", 2, 32, ir_length) || !get_int(table, "idcode", 0, 0xFFFFFFFF, idcode) ||
+            !get_int(table, "rx_fifo", 1, 255, rx) || !get_int(table, "tx_fifo", 1, 255, tx))
+            return false;
+        hint.ir_length = static_cast<unsigned>(ir_length);
+        if (idcode >= 0)
+            hint.idcode = static_cast<std::uint32_t>(idcode);
+        hint.rx_fifo = static_cast<std::uint32_t>(rx);
+        hint.tx_fifo = static_cast<std::uint32_t>(tx);
+        if (const toml::node* node = table.get("user_instructions")) {
+            const toml::array* list = node->as_array();
+            if (list == nullptr)
+                return fail(*node, "'user_instructions' must be an array of integers, e.g. [0x02]");
+            for (const toml::node& item : *list) {
+                const auto* value = item.as_integer();
+                if (value == nullptr || value->get() < 0 || value->get() > 0xFFFFFFFF)
+                    return fail(item, "'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
+                hint.user_instructions.push_back(static_cast<unsigned>(value->get()));
+            }
+        }
+        return true;
+    }
+
+    /// `adapter` and `address` of a real chain.
+    bool adapter(const toml::table& table, CableConfig& cable) {
+        const toml::node* adapter_node = nullptr;
+        const toml::node* address_node = nullptr;
+        std::string address;
+        if (!get_string(table, "adapter", cable.adapter, adapter_node) ||
+            !get_string(table, "address", address, address_node))
+            return false;
+        if (adapter_node == nullptr) {
+            if (address_node != nullptr)
+                return fail(*address_node, "'address' is for a cable with an 'adapter'");
+            return true;
+        }
+        if (cable.adapter != "remote_bitbang" && cable.adapter != "openocd")
+            return fail(*adapter_node, "unknown adapter '" + cable.adapter + "' (remote_bitbang or openocd)");
+        if (address_node == nullptr)
+            return fail(table, "a cable with an adapter needs an 'address' (HOST:PORT)");
+        wire::ServerAddress where;
+        std::string problem;
+        if (!wire::parse_address(address, where, problem) || where.port == 0)
+            return fail(*address_node, "'address': " + (problem.empty() ? "the port must not be 0" : problem));
+        cable.adapter_host = where.host;
+        cable.adapter_port = where.port;
+        for (const char* key : {"plugged", "powered", "board"}) {
+            if (const toml::node* node = table.get(key))
+                return fail(*node, std::string("'") + key +
+                                       "' is for simulated cables: a real chain is plugged in and powered when "
+                                       "its adapter and its board are");
+        }
+        return true;
+    }
+
     bool cable(const toml::table& table, CableConfig& cable) {
-        if (!only_keys(table, {"name", "plugged", "powered", "board", "support", "device"}, "a cable"))
+        if (!only_keys(table, {"name", "plugged", "powered", "board", "support", "device", "adapter", "address"},
+                       "a cable"))
             return false;
         const toml::node* name_node = nullptr;
         std::int64_t support = 0;
         if (!get_string(table, "name", cable.name, name_node) || !get_bool(table, "plugged", cable.plugged) ||
             !get_bool(table, "powered", cable.powered) || !get_bool(table, "board", cable.has_board) ||
-            !get_int(table, "support", INT32_MIN, INT32_MAX, support))
+            !get_int(table, "support", INT32_MIN, INT32_MAX, support) || !adapter(table, cable))
             return false;
         cable.support = static_cast<std::int32_t>(support);
         if (name_node == nullptr)
@@ -183,7 +250,14 @@ struct Checker {
             return ok;
         for (const toml::node& node : *devices) {
             const toml::table& device_table = *node.as_table();
-            if (!only_keys(device_table, {"uart"}, "a device"))
+            if (!cable.adapter.empty()) {
+                JtagDeviceHint hint;
+                if (!jtag_device(device_table, hint))
+                    return false;
+                cable.jtag_devices.push_back(std::move(hint));
+                continue;
+            }
+            if (!only_keys(device_table, {"uart"}, "a device of a simulated cable"))
                 return false;
             DeviceConfig device;
             const toml::array* uarts = get_tables(device_table, "uart", ok);

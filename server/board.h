@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -47,8 +48,23 @@ struct DeviceConfig {
     std::vector<UartConfig> uarts;  ///< instances numbered from 0
 };
 
+/// What a board file may add for a TAP of a real chain that cannot be probed.
+struct JtagDeviceHint {
+    unsigned ir_length = 0;                   ///< 0: probed
+    std::optional<std::uint32_t> idcode;      ///< expected; a warning when another is found
+    std::vector<unsigned> user_instructions;  ///< JTAG UARTs behind another maker's TAP
+    std::uint32_t rx_fifo = 64;               ///< their FIFO depths
+    std::uint32_t tx_fifo = 64;
+};
+
 struct CableConfig : wire::CableState {
     std::vector<DeviceConfig> devices;  ///< devices numbered from 1
+    /// A real chain: "remote_bitbang" or "openocd" and where it listens;
+    /// empty for a simulated cable.
+    std::string adapter;
+    std::string adapter_host;
+    std::uint16_t adapter_port = 0;
+    std::vector<JtagDeviceHint> jtag_devices;  ///< in chain order, from device 1
 };
 
 struct BoardConfig {

@@ -126,6 +126,8 @@ wire::ListReply describe_chain(const CABLES& cables) {
     for (const auto& cable : cables) {
         wire::CableInfo info;
         static_cast<wire::CableState&>(info) = *cable;
+        info.adapter = cable->adapter;
+        info.tap_notes = cable->tap_notes;
         info.devices.resize(cable->devices.size());
         for_each_uart(*cable, [&info](CABLE&, int device, int, UART& uart) {
             info.devices[static_cast<std::size_t>(device) - 1].uarts.push_back(describe_uart(uart));

@@ -23,6 +23,10 @@ struct CABLE : wire::CableState {
     /// in only when neither holds.
     bool unplugged_by_hand = false;
     int sides_gone = 0;
+    /// A real chain: its adapter ("remote_bitbang at HOST:PORT") and what
+    /// was found of each TAP; empty for a simulated cable.
+    std::string adapter;
+    std::vector<std::string> tap_notes;
 };
 
 using CABLES = std::vector<std::unique_ptr<CABLE>>;

@@ -1,6 +1,7 @@
 // jtag-server: serves simulated cables, boards and JTAG UART targets to the
 // access library and chainprobe on a loopback TCP port.
 #include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #ifndef _WIN32
@@ -123,6 +124,12 @@ int main(int argc, char** argv) {
         server.stop();
         io.stop();
     });
+
+    // Real chains get a moment to be found, so that a client started right
+    // after the first line finds them (a chain found later is served then).
+    const auto settle_by = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!server.chains_settled() && std::chrono::steady_clock::now() < settle_by)
+        io.run_one_for(std::chrono::milliseconds(50));
 
     // 4. Tell where we are: tests read the first line for the port.
     std::printf("jtag-server: listening on %s\n", server.listen_address().c_str());

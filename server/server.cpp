@@ -2,6 +2,7 @@
 #include "server/server.h"
 
 #include "server/endpoint.h"
+#include "server/jtag-cable.h"
 #include "server/session.h"
 #include "server/target-kinds.h"
 
@@ -9,6 +10,7 @@ SERVER::SERVER(asio::io_context& io) : m_io(io), m_acceptor(io) {}
 
 SERVER::~SERVER() {
     stop();
+    m_jtag_cables.clear();
 }
 
 bool SERVER::build(const BoardConfig& board, std::string& error) {
@@ -16,6 +18,12 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
         auto cable = std::make_unique<CABLE>();
         static_cast<wire::CableState&>(*cable) = cable_config;
         cable->unplugged_by_hand = !cable_config.plugged;
+        if (!cable_config.adapter.empty()) {
+            // A real chain: its devices and UARTs are found by scanning it.
+            m_jtag_cables.push_back(std::make_unique<JTAG_CABLE>(*cable, cable_config, m_io));
+            m_cables.push_back(std::move(cable));
+            continue;
+        }
         for (const DeviceConfig& device_config : cable_config.devices) {
             DEVICE device;
             for (const UartConfig& uart_config : device_config.uarts) {
@@ -44,7 +52,16 @@ bool SERVER::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error)
     return true;
 }
 
+bool SERVER::chains_settled() const {
+    for (const auto& cable : m_jtag_cables)
+        if (!cable->settled())
+            return false;
+    return true;
+}
+
 bool SERVER::start_targets(std::string& error) {
+    for (const auto& cable : m_jtag_cables)
+        cable->start();
     return for_each_uart(m_cables, [&error](CABLE& cable, int device, int instance, UART& uart) {
         std::string problem;
         if (uart.attach_target(cable.has_board && cable.powered, problem))
@@ -81,6 +98,8 @@ void SERVER::stop() {
     auto sessions = m_sessions;
     for (const auto& session : sessions)
         session->close();
+    for (const auto& cable : m_jtag_cables)
+        cable->stop();
     for_each_uart(m_cables, [](CABLE&, int, int, UART& uart) { uart.detach_target(); });
 }
 
@@ -282,6 +301,10 @@ wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
     if (match.code != wire::OpenCode::ok)
         return failed(match.text);
     CABLE& cable = *match.cable;
+    if (!cable.adapter.empty())
+        return failed(quoted(cable) + " is a real JTAG chain (" + cable.adapter +
+                      "): unplug, power, detach and attach are for simulated cables; pull the adapter or "
+                      "switch the board itself");
     switch (request.op) {
     case wire::ControlOp::unplug: return unplug(cable);
     case wire::ControlOp::plug: return plug(cable);

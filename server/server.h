@@ -17,6 +17,7 @@
 #include "wire/messages.h"
 
 class SESSION;
+class JTAG_CABLE;
 
 /// Who gets in, and how much each may hold.
 struct ACCESS_POLICY {
@@ -44,8 +45,11 @@ public:
     /// Builds the cables and targets of a board (targets not yet started).
     bool build(const BoardConfig& board, std::string& error);
     bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
-    /// Starts the targets of every powered board, as the server comes up.
+    /// Starts the targets of every powered board, as the server comes up,
+    /// and connects the real cables to their adapters.
     bool start_targets(std::string& error);
+    /// Every real cable has finished its first try to reach its chain.
+    bool chains_settled() const;
     std::string listen_address() const;
     /// "target CABLE device D instance I on ADDRESS" for each tcp target.
     std::vector<std::string> target_addresses() const;
@@ -71,6 +75,7 @@ private:
     asio::io_context& m_io;
     asio::ip::tcp::acceptor m_acceptor;
     CABLES m_cables;
+    std::vector<std::unique_ptr<JTAG_CABLE>> m_jtag_cables;
     std::set<std::shared_ptr<SESSION>> m_sessions;
     ACCESS_POLICY m_policy;
     std::uint64_t m_accepted = 0;  ///< connections so far, numbering the sessions

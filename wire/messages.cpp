@@ -137,8 +137,16 @@ std::vector<std::uint8_t> encode(const ListReply& message) {
             }
         }
     }
-    if (message.server_version)
+    if (message.server_version) {
         writer.text(*message.server_version);
+        writer.u32(static_cast<std::uint32_t>(message.cables.size()));
+        for (const CableInfo& cable : message.cables) {
+            writer.text(cable.adapter);
+            writer.u32(static_cast<std::uint32_t>(cable.tap_notes.size()));
+            for (const std::string& note : cable.tap_notes)
+                writer.text(note);
+        }
+    }
     return writer.bytes();
 }
 
@@ -189,6 +197,18 @@ bool decode(const FrameView& frame, ListReply& message) {
     message.server_version.reset();
     if (reader.ok() && !reader.finished())
         message.server_version = reader.text();
+    if (reader.ok() && !reader.finished()) {
+        if (reader.u32() != message.cables.size())
+            return false;
+        for (CableInfo& cable : message.cables) {
+            cable.adapter = reader.text();
+            const std::uint32_t notes = reader.u32();
+            if (notes > frame.size)
+                return false;
+            for (std::uint32_t n = 0; n < notes && reader.ok(); ++n)
+                cable.tap_notes.push_back(reader.text());
+        }
+    }
     return reader.finished();
 }
 

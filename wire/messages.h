@@ -100,6 +100,10 @@ struct CableState {
 
 struct CableInfo : CableState {
     std::vector<DeviceInfo> devices;
+    /// A real chain's adapter ("remote_bitbang at HOST:PORT") and what was
+    /// found of each device's TAP; empty for a simulated cable.
+    std::string adapter;
+    std::vector<std::string> tap_notes;
 };
 
 struct ListReply {
@@ -107,6 +111,8 @@ struct ListReply {
     /// The server's release ("1.0.0"), after the cables; a server that does
     /// not send it leaves the payload ending with the cables.
     std::optional<std::string> server_version;
+    // After the version, when there is one: each cable's adapter and TAP
+    // notes (an older server ends with the version; they are then empty).
 };
 
 enum class ControlOp : std::uint8_t {

@@ -1,0 +1,197 @@
+// Reading a chain, a descriptor and a data register out of captured bits.
+#include "jtag/chain-probe.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace jtag {
+
+namespace {
+
+std::string hex(std::uint64_t value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llx", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+}  // namespace
+
+std::string describe_idcode(std::uint32_t idcode) {
+    return "IDCODE " + hex(idcode, 8) + " (manufacturer " + hex((idcode >> 1) & 0x7FF, 3) + ", part " +
+           hex((idcode >> 12) & 0xFFFF, 4) + ", version " + std::to_string(idcode >> 28) + ")";
+}
+
+BITS idcode_probe_bits() {
+    return BITS(32 * (k_max_taps + 1), true);
+}
+
+CHAIN_READ read_idcodes(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error) {
+    taps.clear();
+    if (std::all_of(captured.begin(), captured.end(), [](bool bit) { return bit; })) {
+        error = "the chain reads all ones";
+        return CHAIN_READ::all_ones;
+    }
+    if (std::none_of(captured.begin(), captured.end(), [](bool bit) { return bit; })) {
+        error = "the chain reads all zeros";
+        return CHAIN_READ::all_zeros;
+    }
+    std::size_t at = 0;
+    while (at < captured.size()) {
+        if (!captured[at]) {
+            taps.push_back({});  // a TAP without IDCODE, in BYPASS
+            ++at;
+        } else {
+            if (at + 32 > captured.size())
+                break;
+            const auto word = static_cast<std::uint32_t>(from_bits(captured, at, 32));
+            if (word == 0xFFFFFFFF)
+                return CHAIN_READ::ok;
+            TAP_FACTS tap;
+            tap.idcode = word;
+            taps.push_back(tap);
+            at += 32;
+        }
+        if (taps.size() > k_max_taps)
+            break;
+    }
+    error = "the chain is longer than " + std::to_string(k_max_taps) + " TAPs or does not pass bits through";
+    taps.clear();
+    return CHAIN_READ::broken;
+}
+
+BITS ir_probe_bits() {
+    BITS bits(k_max_taps * k_max_ir_length, false);
+    bits.resize(2 * bits.size(), true);
+    return bits;
+}
+
+bool read_ir_lengths(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error) {
+    // Our zeros come out after the chain's captured bits, then our ones:
+    // the first one at or after the zeros' length ends the chain's IR.
+    const std::size_t zeros = k_max_taps * k_max_ir_length;
+    std::size_t total = 0;
+    while (zeros + total < captured.size() && !captured[zeros + total])
+        ++total;
+    if (zeros + total >= captured.size() || total == 0) {
+        error = "the chain's IR does not pass bits through";
+        return false;
+    }
+    // Each TAP's capture starts (nearest TDO) with 1, 0; a guessed TAP ends
+    // where the next 1, 0 could start, leaving two bits for each TAP after it.
+    std::size_t at = 0;
+    for (std::size_t t = 0; t < taps.size(); ++t) {
+        TAP_FACTS& tap = taps[t];
+        if (at + 2 > total || !captured[at] || captured[at + 1]) {
+            error = "the IR capture of TAP " + std::to_string(t + 1) +
+                    " does not end in binary 01; give its ir_length in the board file";
+            return false;
+        }
+        if (!tap.ir_length_given) {
+            const std::size_t left_for_others = 2 * (taps.size() - t - 1);
+            std::size_t end = at + 2;
+            if (t + 1 == taps.size()) {
+                end = total;
+            } else {
+                while (end + 1 < total && !(captured[end] && !captured[end + 1]))
+                    ++end;
+                if (end + left_for_others > total)
+                    end = total - left_for_others;
+            }
+            tap.ir_length = static_cast<unsigned>(end - at);
+        }
+        if (tap.ir_length < 2 || tap.ir_length > k_max_ir_length) {
+            error = "TAP " + std::to_string(t + 1) + " would have an IR of " + std::to_string(tap.ir_length) + " bits";
+            return false;
+        }
+        at += tap.ir_length;
+    }
+    if (at != total) {
+        error = "the IR lengths add up to " + std::to_string(at) + " bits but the chain's IR has " +
+                std::to_string(total) + "; give each TAP's ir_length in the board file";
+        return false;
+    }
+    return true;
+}
+
+DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor,
+                                     std::string& error) {
+    descriptor = {};
+    if (captured.size() < 64 || from_bits(captured, 0, 32) != k_descriptor_magic)
+        return DESCRIPTOR_READ::absent;
+    const auto word = static_cast<std::uint32_t>(from_bits(captured, 32, 32));
+    descriptor.version = word & 0xFF;
+    descriptor.count = (word >> 8) & 0xFF;
+    descriptor.ir_length = (word >> 16) & 0xFF;
+    if (descriptor.version != k_descriptor_version) {
+        error = "descriptor version " + std::to_string(descriptor.version) + " (this server knows version " +
+                std::to_string(k_descriptor_version) + ")";
+        return DESCRIPTOR_READ::unknown_version;
+    }
+    if (descriptor.count > k_max_uarts || descriptor.ir_length != tap_ir_length) {
+        error = "the descriptor claims " + std::to_string(descriptor.count) + " JTAG UARTs and an IR of " +
+                std::to_string(descriptor.ir_length) + " bits (the TAP's IR has " + std::to_string(tap_ir_length) +
+                ")";
+        return DESCRIPTOR_READ::impossible;
+    }
+    return DESCRIPTOR_READ::ok;
+}
+
+bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor, std::string& error) {
+    if (read_descriptor_head(captured, tap_ir_length, descriptor, error) != DESCRIPTOR_READ::ok) {
+        if (error.empty())
+            error = "the descriptor changed while it was read";
+        return false;
+    }
+    if (captured.size() < 64 + 32 * std::size_t{descriptor.count}) {
+        error = "the descriptor is cut short";
+        return false;
+    }
+    std::vector<unsigned> instructions;
+    for (unsigned n = 0; n < descriptor.count; ++n) {
+        const auto word = static_cast<std::uint32_t>(from_bits(captured, 64 + 32 * std::size_t{n}, 32));
+        CORE_FACTS core;
+        core.instruction = word & 0xFF;
+        const unsigned rx_log2 = (word >> 8) & 0xF;
+        const unsigned tx_log2 = (word >> 12) & 0xF;
+        core.version = (word >> 16) & 0xFF;
+        const bool fits = tap_ir_length >= 32 || core.instruction < (1u << tap_ir_length);
+        if (!fits || rx_log2 > 16 || tx_log2 > 16 || core.instruction == k_ir_discover ||
+            std::find(instructions.begin(), instructions.end(), core.instruction) != instructions.end()) {
+            error = "the descriptor's JTAG UART " + std::to_string(n) + " is impossible (instruction " +
+                    hex(core.instruction, 2) + ")";
+            return false;
+        }
+        instructions.push_back(core.instruction);
+        core.rx_depth = 1u << rx_log2;
+        core.tx_depth = 1u << tx_log2;
+        descriptor.uarts.push_back(core);
+    }
+    return true;
+}
+
+BITS uart_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots) {
+    BITS bits{true};
+    append(bits, sends | takes << 8 | slots << 16 | 0xA5u << 24, 32);
+    for (unsigned slot = 0; slot < slots; ++slot)
+        append(bits, slot < sends ? send[slot] : 0, 8);
+    return bits;
+}
+
+bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,
+                     std::string& error) {
+    status = {};
+    if (captured.size() < uart_field_length(slots) || from_bits(captured, 24, 8) != 0x5A) {
+        error = "no JTAG UART answered the scan";
+        return false;
+    }
+    status.available = static_cast<unsigned>(from_bits(captured, 0, 8));
+    status.room = static_cast<unsigned>(from_bits(captured, 8, 8));
+    status.version = static_cast<unsigned>(from_bits(captured, 16, 8));
+    const unsigned taken = std::min({takes, slots, status.available});
+    for (unsigned slot = 0; slot < taken; ++slot)
+        status.taken_bytes.push_back(static_cast<std::uint8_t>(from_bits(captured, 32 + 8 * std::size_t{slot}, 8)));
+    status.accepted = std::min({sends, slots, status.room});
+    return true;
+}
+
+}  // namespace jtag

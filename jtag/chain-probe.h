@@ -1,0 +1,98 @@
+// What a host learns of an unknown chain and of our TAPs from the bits it
+// captured: the IDCODEs and IR lengths of the TAPs, the discovery
+// descriptor of a TAP of ours, and the JTAG UART's data register. No I/O;
+// nothing captured is trusted (a broken cable reads anything).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jtag/bits.h"
+#include "jtag/scan.h"
+
+namespace jtag {
+
+/// A TAP as a host found it.
+struct TAP_FACTS {
+    std::string name;                    ///< the adapter's name for it, if it has one
+    std::optional<std::uint32_t> idcode; ///< none: the TAP came up in BYPASS
+    unsigned ir_length = 0;
+    bool ir_length_given = false;        ///< from the board file, not probed
+};
+
+/// "IDCODE 0x17e01f57 (manufacturer 0x7ab, part 0x7e01, version 1)".
+std::string describe_idcode(std::uint32_t idcode);
+
+// --- The chain: after a reset, ones through every DR, then the IRs. ---
+
+/// Bits for the DR probe: ones, enough for k_max_taps IDCODEs and the end mark.
+BITS idcode_probe_bits();
+enum class CHAIN_READ { ok, all_ones, all_zeros, broken };
+/// The TAPs from what the DR probe captured: a 1 starts a 32-bit IDCODE, a
+/// 0 is a TAP in BYPASS, 32 ones end the chain.
+CHAIN_READ read_idcodes(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error);
+
+/// Bits for the IR probe: zeros through every IR, then ones.
+BITS ir_probe_bits();
+/// Each TAP's IR length from what the IR probe captured (every capture
+/// ends in binary 01, nearest TDO first). Lengths already set with
+/// `ir_length_given` are kept; the others are guessed from the pattern.
+bool read_ir_lengths(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error);
+
+// --- A TAP of ours: the DISCOVER instruction's descriptor. ---
+
+constexpr unsigned k_ir_length = 6;       ///< of our TAP
+constexpr unsigned k_ir_discover = 0x02;
+constexpr std::uint32_t k_descriptor_magic = 0x55A71C3D;
+constexpr unsigned k_descriptor_version = 1;
+constexpr unsigned k_uart_version = 1;
+/// More UARTs than this behind one TAP is a descriptor not to believe.
+constexpr unsigned k_max_uarts = 32;
+
+struct CORE_FACTS {
+    unsigned instruction = 0;
+    unsigned rx_depth = 64;   ///< host to CPU
+    unsigned tx_depth = 64;   ///< CPU to host
+    unsigned version = k_uart_version;
+};
+
+struct DESCRIPTOR {
+    unsigned version = 0;
+    unsigned count = 0;
+    unsigned ir_length = 0;
+    std::vector<CORE_FACTS> uarts;
+};
+
+enum class DESCRIPTOR_READ { absent, ok, unknown_version, impossible };
+/// The first 64 bits: the magic, the version and the count.
+DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor,
+                                     std::string& error);
+/// The whole descriptor (64 + 32 * count bits): each UART's facts.
+bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor, std::string& error);
+
+// --- A JTAG UART's data register (version 1). ---
+
+constexpr unsigned k_max_slots = 255;
+
+/// The host's field: the start bit, its header and `slots` byte slots
+/// holding `send` (at most `slots` bytes) and zeros.
+BITS uart_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots);
+inline std::size_t uart_field_length(unsigned slots) {
+    return 33 + 8 * std::size_t{slots};
+}
+
+struct UART_STATUS {
+    unsigned available = 0, room = 0, version = 0;
+    std::vector<std::uint8_t> taken_bytes;  ///< the bytes the scan takes when it commits
+    unsigned accepted = 0;                  ///< of the host's bytes, how many the core keeps
+};
+
+/// What a scan of `uart_field(…, sends, takes, slots)` captured; false with
+/// `error` when no core answered (the chain reads all ones or zeros, or
+/// another register).
+bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,
+                     std::string& error);
+
+}  // namespace jtag

@@ -1,0 +1,141 @@
+// Scans as OpenOCD TCL commands, and the parsers of its replies.
+#include "jtag/openocd-tcl.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace jtag {
+
+namespace {
+
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::vector<std::string_view> words(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && blank(text[at]))
+            ++at;
+        const std::size_t start = at;
+        while (at < text.size() && !blank(text[at]))
+            ++at;
+        if (at > start)
+            out.push_back(text.substr(start, at - start));
+    }
+    return out;
+}
+
+/// A short, printable quote of what came for a message.
+std::string quote(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 60))
+        out.push_back(std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?');
+    return "\"" + out + (text.size() > 60 ? "...\"" : "\"");
+}
+
+template <typename T>
+bool number(std::string_view text, T& value, int base) {
+    if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty())
+        return false;
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return problem == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& taps, std::string& script,
+                std::string& error) {
+    script.clear();
+    bool scanned_dr = false;
+    for (const SCAN& scan : scans) {
+        if (scan.kind == SCAN::KIND::reset || ((scan.kind == SCAN::KIND::ir || scan.kind == SCAN::KIND::dr) &&
+                                               (scan.tap < 0 || static_cast<std::size_t>(scan.tap) >= taps.size()))) {
+            error = "OpenOCD scans one declared TAP at a time and resets the chain itself";
+            return false;
+        }
+        if (scanned_dr && scan.kind != SCAN::KIND::idle) {
+            error = "a script's result is its one DR scan's: nothing may be scanned after it";
+            return false;
+        }
+        if (!script.empty())
+            script += "; ";
+        if (scan.kind == SCAN::KIND::idle) {
+            script += "runtest 0";
+        } else if (scan.kind == SCAN::KIND::ir) {
+            script += "irscan " + taps[static_cast<std::size_t>(scan.tap)].name + " 0x" + to_hex(scan.bits);
+        } else {
+            script += "drscan " + taps[static_cast<std::size_t>(scan.tap)].name + " " +
+                      std::to_string(scan.bits.size()) + " 0x" + to_hex(scan.bits) +
+                      (scan.pause ? " -endstate DRPAUSE" : "");
+            scanned_dr = true;
+        }
+    }
+    return true;
+}
+
+bool parse_drscan_reply(std::string_view reply, std::size_t count, BITS& bits, std::string& error) {
+    const std::vector<std::string_view> found = words(reply);
+    if (found.size() != 1) {
+        error = "OpenOCD's drscan reply is not one hex word: " + quote(reply);
+        return false;
+    }
+    std::string_view word = found.front();
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
+        word.remove_prefix(2);
+    if (word.size() > (count + 3) / 4 + 1 || !from_hex(word, count, bits)) {
+        error = "OpenOCD's drscan reply is not " + std::to_string(count) + " bits in hex: " + quote(reply);
+        return false;
+    }
+    return true;
+}
+
+bool parse_scan_chain(std::string_view reply, std::vector<LISTED_TAP>& taps, std::string& error) {
+    taps.clear();
+    std::size_t at = 0;
+    int line_number = 0;
+    while (at < reply.size()) {
+        std::size_t end = reply.find('\n', at);
+        if (end == std::string_view::npos)
+            end = reply.size();
+        const std::string_view line = reply.substr(at, end - at);
+        at = end + 1;
+        ++line_number;
+        const std::vector<std::string_view> fields = words(line);
+        // The heading and its rule; rows start with their index.
+        if (fields.empty() || fields[0] == "TapName" || fields[0].starts_with("--"))
+            continue;
+        LISTED_TAP tap;
+        unsigned index = 0;
+        if (fields.size() != 8 || !number(fields[0], index, 10) || index != taps.size() ||
+            (fields[2] != "Y" && fields[2] != "n") || !number(fields[3], tap.idcode, 16) ||
+            !number(fields[4], tap.expected, 16) || !number(fields[5], tap.ir_length, 10) ||
+            !number(fields[6], tap.ir_capture, 16) || tap.ir_length < 2 || tap.ir_length > k_max_ir_length) {
+            error = "OpenOCD's scan_chain line " + std::to_string(line_number) + " does not parse: " + quote(line);
+            return false;
+        }
+        for (char c : fields[1]) {
+            if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '.' && c != '_' && c != '-') {
+                error = "OpenOCD's scan_chain names a TAP " + quote(fields[1]);
+                return false;
+            }
+        }
+        tap.name = std::string(fields[1]);
+        tap.enabled = fields[2] == "Y";
+        taps.push_back(std::move(tap));
+        if (taps.size() > k_max_taps) {
+            error = "OpenOCD's scan_chain lists more than " + std::to_string(k_max_taps) + " TAPs";
+            return false;
+        }
+    }
+    if (taps.empty()) {
+        error = "OpenOCD's scan_chain lists no TAP: " + quote(reply);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace jtag
