@@ -1,0 +1,332 @@
+// jtag-server driving real JTAG: the simulated board's chain reached over
+// remote_bitbang directly and through OpenOCD, judged by OpenOCD's own
+// autoprobe, the terminal and the access library; and the faults a real
+// chain has (the board or OpenOCD killed and back, a chain of all ones).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hardware/tests/board-sim-support.h"
+#include "tests/support/jtag-server-process.h"
+#include "tests/support/library-client.h"
+#include "tests/support/temp-dir.h"
+
+using namespace std::chrono_literals;
+using namespace test_support;
+
+namespace {
+
+bool have_openocd() {
+    int status = 0;
+    run_command({"/bin/sh", "-c", "command -v openocd"}, {}, &status);
+    return status == 0;
+}
+
+#define NEED_OPENOCD()                                                   \
+    if (!have_openocd())                                                 \
+    GTEST_SKIP() << "openocd is missing (Debian: openocd)"
+
+const std::vector<std::string> k_declared = {
+    "jtag newtap other tap -irlen 5 -expected-id 0x30a51e2b",
+    "jtag newtap fpga tap -irlen 6 -expected-id 0x17e01f57",
+    "init",
+};
+
+std::string real_cable(const std::string& adapter, int port, const std::string& extra = {}) {
+    return "[[cable]]\nname = \"SimJTAG [real]\"\nadapter = \"" + adapter + "\"\naddress = \"127.0.0.1:" +
+           std::to_string(port) + "\"\n" + extra;
+}
+
+/// "IDCODE/IR length" of each TAP, in the order a text lists them; the
+/// pattern's groups named by `idcode` and `length`.
+std::vector<std::string> taps_in(const std::string& text, const std::regex& pattern, int idcode, int length) {
+    std::vector<std::string> taps;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it)
+        taps.push_back((*it)[idcode].str() + "/" + (*it)[length].str());
+    return taps;
+}
+
+/// Writes all of `data` while reading what comes back, until `expected`
+/// bytes have come or the guard passes.
+std::string write_and_collect(JTAGCORVEX* link, const std::string& data, std::size_t expected,
+                              std::chrono::seconds guard = 60s) {
+    std::string got;
+    std::size_t sent = 0;
+    char buffer[4096];
+    const auto give_up = std::chrono::steady_clock::now() + guard;
+    while (got.size() < expected && std::chrono::steady_clock::now() < give_up) {
+        bool idle = true;
+        if (sent < data.size()) {
+            const int n = jtagcorvex_write(link, data.data() + sent, static_cast<unsigned>(data.size() - sent));
+            if (n < 0)
+                break;
+            sent += static_cast<std::size_t>(n);
+            idle = idle && n == 0;
+        }
+        const int n = jtagcorvex_read(link, buffer, sizeof buffer);
+        if (n < 0)
+            break;
+        got.append(buffer, static_cast<std::size_t>(n));
+        if (idle && n == 0)
+            std::this_thread::sleep_for(1ms);
+    }
+    return got;
+}
+
+std::string every_byte_value(int rounds) {
+    std::string bytes;
+    for (int round = 0; round < rounds; ++round)
+        for (int value = 0; value < 256; ++value)
+            bytes.push_back(static_cast<char>(value));
+    return bytes;
+}
+
+/// A remote_bitbang server whose TDO is stuck high: it answers every read
+/// with '1', as a chain with no board powered behind the adapter does.
+class stuck_high_adapter {
+public:
+    stuck_high_adapter() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(m_listener, 4) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("cannot listen");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~stuck_high_adapter() {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        ::close(m_listener);
+        m_thread.join();
+    }
+    int port() const { return m_port; }
+
+private:
+    void serve() {
+        while (!m_stop) {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            char requests[4096];
+            for (;;) {
+                const ssize_t got = ::recv(client, requests, sizeof requests, 0);
+                if (got <= 0 || m_stop)
+                    break;
+                const std::string replies(static_cast<std::size_t>(std::count(requests, requests + got, 'R')), '1');
+                if (!replies.empty() && ::send(client, replies.data(), replies.size(), MSG_NOSIGNAL) < 0)
+                    break;
+            }
+            ::close(client);
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+}  // namespace
+
+TEST(RealChain, ChainprobeListsTheTapsOpenOcdsAutoprobeFinds) {
+    NEED_OPENOCD();
+    board_sim probed;
+    openocd_process openocd(probed.port(), {"init", "shutdown"});
+    ASSERT_EQ(openocd.wait_exit(), 0) << openocd.log();
+    const std::string log = openocd.log();
+    const auto autoprobed =
+        taps_in(log, std::regex(R"(jtag newtap auto\d+ tap -irlen (\d+) -expected-id (0x[0-9a-f]{8}))"), 2, 1);
+
+    board_sim board({"--uart", "loopback", "--uart", "loopback"});
+    jtag_server server(real_cable("remote_bitbang", board.port()));
+    std::string listing;
+    ASSERT_EQ(server.chainprobe({}, &listing), 0) << listing;
+    const auto listed = taps_in(listing, std::regex(R"(IDCODE (0x[0-9a-f]{8}) \(.*?\), IR length (\d+))"), 1, 2);
+    ASSERT_EQ(autoprobed.size(), 2u) << log;
+    EXPECT_EQ(listed, autoprobed) << listing << log;
+    EXPECT_NE(listing.find("adapter remote_bitbang at 127.0.0.1:" + std::to_string(board.port())), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("device 1: IDCODE 0x30a51e2b (manufacturer 0x715, part 0x0a51, version 3), IR length 5; "
+                           "no JTAG UART"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("instance 1: JTAG UART, instruction 0x21, FIFOs host->target 0/64 target->host 0/64"),
+              std::string::npos)
+        << listing;
+    // Simulated faults are for simulated cables.
+    std::string said;
+    EXPECT_EQ(server.chainprobe({"unplug", "SimJTAG"}, &said), 1);
+    EXPECT_NE(said.find("is a real JTAG chain (remote_bitbang at"), std::string::npos) << said;
+}
+
+namespace {
+
+/// The terminal on `server` with pipes for input and output, as an IDE runs it.
+std::unique_ptr<child_process> piped_terminal(const jtag_server& server, std::vector<std::string> args) {
+    launch how;
+    how.terminal = false;
+    return server.terminal(std::move(args), how);
+}
+
+/// Types `text` (a line) and waits until it has come back `times` times in all.
+bool comes_back(child_process& terminal, const std::string& text) {
+    const std::size_t before = occurrences(terminal.output(), text);
+    terminal.send(text);
+    return eventually([&] { return occurrences(terminal.output(), text) > before; }, 20s);
+}
+
+}  // namespace
+
+TEST(RealChain, TerminalPassesEveryByteValueBothWaysAndAMegabyteExactly) {
+    temp_dir scratch;
+    // UART 0 sends back what it gets; UART 1 prints about a megabyte, then Ctrl-D.
+    board_sim board({"--uart", "loopback", "--uart", "exec:seq 1 160000; printf '\\004'; sleep 60"});
+    jtag_server server(real_cable("remote_bitbang", board.port()));
+
+    auto echo = piped_terminal(server, {"-q", "--no-quit-on-ctrl-d", "-d", "2", "-i", "0"});
+    const std::string bytes = every_byte_value(4);
+    echo->send(bytes);
+    EXPECT_TRUE(eventually([&] { return echo->output().size() >= bytes.size(); }, 30s));
+    EXPECT_EQ(echo->output(), bytes) << escaped(echo->output());
+    echo->signal(SIGTERM);
+    EXPECT_EQ(echo->exit_code(), 0);
+
+    auto stream = piped_terminal(server, {"-q", "-d", "2", "-i", "1"});
+    EXPECT_EQ(stream->exit_code(60s), 0);
+    const std::string expected = run_command({"/bin/sh", "-c", "seq 1 160000"});
+    ASSERT_GT(expected.size(), 1000000u);
+    EXPECT_TRUE(stream->output() == expected) << stream->output().size() << " bytes of " << expected.size();
+}
+
+TEST(RealChain, NothingIsLostWhenTheCpuSideOrTheClientStopsReading) {
+    // A CPU side that reads nothing for a while, then echoes; and one that
+    // prints while its client does not read.
+    board_sim board({"--uart", "exec:sleep 2; exec cat", "--uart", "exec:seq 1 30000; sleep 60"});
+    jtag_server server(real_cable("remote_bitbang", board.port()));
+
+    open_result slow = open_uart(nullptr, 2, 0);
+    ASSERT_NE(slow.link, nullptr) << slow.code << ": " << slow.text;
+    jtagcorvex_wait_open(slow.link);
+    std::string data;
+    for (int i = 0; data.size() < 20000; ++i)
+        data += "line " + std::to_string(i) + "\n";
+    EXPECT_EQ(write_and_collect(slow.link, data, data.size()), data);
+    jtagcorvex_close(slow.link);
+
+    open_result idle = open_uart(nullptr, 2, 1);
+    ASSERT_NE(idle.link, nullptr) << idle.code << ": " << idle.text;
+    jtagcorvex_wait_open(idle.link);
+    std::this_thread::sleep_for(2s);  // the FIFOs fill; the command waits in its write
+    const std::string expected = run_command({"/bin/sh", "-c", "seq 1 30000"});
+    EXPECT_TRUE(read_exactly(idle.link, expected.size(), 4096, 60s) == expected);
+    jtagcorvex_close(idle.link);
+}
+
+TEST(RealChain, DeviceAndInstanceChooseAmongTwoUarts) {
+    board_sim board({"--uart", "loopback", "--uart", "exec:printf 'second\\n'; sleep 60"});
+    jtag_server server(real_cable("remote_bitbang", board.port()));
+    EXPECT_EQ(open_uart().code, -7);
+    EXPECT_EQ(open_uart(nullptr, 2).code, -7);
+    EXPECT_EQ(open_uart(nullptr, 1).code, -8);
+    EXPECT_EQ(open_uart(nullptr, 2, 2).code, -8);
+    open_result second = open_uart("SimJTAG", 2, 1);
+    ASSERT_NE(second.link, nullptr) << second.text;
+    jtagcorvex_wait_open(second.link);
+    EXPECT_EQ(read_exactly(second.link, 7), "second\n");
+    // A held UART is reported as such.
+    EXPECT_EQ(open_uart(nullptr, 2, 1).code, -6);
+    jtagcorvex_close(second.link);
+
+    auto terminal = piped_terminal(server, {});
+    EXPECT_EQ(terminal->exit_code(), 1);
+    EXPECT_NE(terminal->output().find("More than one JTAG UART is available."), std::string::npos)
+        << escaped(terminal->output());
+}
+
+TEST(RealChain, EchoThroughOpenOcd) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "loopback"});
+    const int tcl = free_port();
+    openocd_process openocd(board.port(), k_declared, tcl);
+    openocd.connect_tcl();
+    jtag_server server(real_cable("openocd", tcl));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
+
+    open_result link = open_uart(nullptr, 2, 0);
+    ASSERT_NE(link.link, nullptr) << link.code << ": " << link.text << "\n" << server.log();
+    jtagcorvex_wait_open(link.link);
+    const std::string bytes = every_byte_value(2);
+    EXPECT_EQ(write_and_collect(link.link, bytes, bytes.size()), bytes);
+    jtagcorvex_close(link.link);
+
+    auto terminal = piped_terminal(server, {"--no-quit-on-ctrl-d", "-d", "2"});
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
+}
+
+TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
+    auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
+    const std::string port = std::to_string(board->port());
+    jtag_server server(real_cable("remote_bitbang", board->port()));
+    auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
+
+    board->process().signal(SIGKILL);
+    board->process().wait(10s);
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 20s)) << escaped(terminal->output());
+    EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
+    board = std::make_unique<board_sim>(std::vector<std::string>{"--listen", "127.0.0.1:" + port, "--uart", "loopback"});
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 30s)) << escaped(terminal->output());
+    EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
+    EXPECT_NE(server.log().find("trying again every 500 ms"), std::string::npos) << server.log();
+}
+
+TEST(RealChainFault, OpenOcdKilledAndStartedAgain) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "loopback"});
+    const int tcl = free_port();
+    auto openocd = std::make_unique<openocd_process>(board.port(), k_declared, tcl);
+    openocd->connect_tcl();
+    jtag_server server(real_cable("openocd", tcl));
+    auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
+
+    openocd.reset();  // SIGTERM: its connections to the board and to us close
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 20s)) << escaped(terminal->output());
+    openocd = std::make_unique<openocd_process>(board.port(), k_declared, tcl);
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 30s)) << escaped(terminal->output());
+    EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
+}
+
+TEST(RealChainFault, AnUnreachableAdapterIsUnpluggedAndAChainOfAllOnesIsABoardThatIsOff) {
+    const int nobody = free_port();
+    jtag_server unreachable(real_cable("remote_bitbang", nobody));
+    const open_result unplugged = open_uart();
+    EXPECT_EQ(unplugged.code, -4) << unplugged.text;
+    EXPECT_NE(unreachable.log().find("cannot connect"), std::string::npos) << unreachable.log();
+
+    stuck_high_adapter adapter;
+    jtag_server server(real_cable("remote_bitbang", adapter.port()));
+    const open_result off = open_uart();
+    EXPECT_EQ(off.code, -5) << off.text;
+    EXPECT_NE(server.log().find("board off: the chain reads all ones"), std::string::npos) << server.log();
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find("cable plugged in, board OFF"), std::string::npos) << listing;
+}
