@@ -195,30 +195,23 @@ void ADAPTER::run(const std::vector<SCAN>& scans, SCANNED done) {
         asio::post(m_io, [done, problem] { done(problem, {}); });
         return;
     }
-    std::size_t dr_bits = 0;
-    bool has_dr = false;
-    for (const SCAN& scan : scans) {
-        if (scan.kind == SCAN::KIND::dr) {
-            has_dr = true;
-            dr_bits = scan.bits.size();
-        }
-    }
+    std::vector<std::size_t> counts;
+    for (const SCAN& scan : scans)
+        if (scan.kind == SCAN::KIND::dr)
+            counts.push_back(scan.bits.size());
     transact(
         script + k_tcl_end, [](const std::string& reply) { return !reply.empty() && reply.back() == k_tcl_end; },
-        [this, done, has_dr, dr_bits](const std::string& error, std::string reply) {
+        [this, done, counts](const std::string& error, std::string reply) {
             CAPTURED captured;
             std::string failure = error;
             if (failure.empty()) {
                 reply.pop_back();
-                if (reply.find(k_tcl_end) != std::string::npos) {
+                if (reply.find(k_tcl_end) != std::string::npos)
                     failure = "OpenOCD answered more than was asked";
-                } else if (has_dr) {
-                    BITS bits;
-                    if (parse_drscan_reply(reply, dr_bits, bits, failure))
-                        captured.push_back(std::move(bits));
-                } else if (reply.find_first_not_of(" \t\r\n") != std::string::npos) {
+                else if (!counts.empty())
+                    parse_drscan_replies(reply, counts, captured, failure);
+                else if (reply.find_first_not_of(" \t\r\n") != std::string::npos)
                     failure = "OpenOCD: " + reply.substr(0, 200);
-                }
             }
             if (!failure.empty())
                 close();

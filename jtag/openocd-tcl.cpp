@@ -49,46 +49,70 @@ bool number(std::string_view text, T& value, int base) {
 
 bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& taps, std::string& script,
                 std::string& error) {
-    script.clear();
-    bool scanned_dr = false;
+    // Commands up to and including each DR scan form a group whose result
+    // is that scan's; several groups are joined with concat.
+    std::vector<std::string> groups(1);
     for (const SCAN& scan : scans) {
         if (scan.kind == SCAN::KIND::reset || ((scan.kind == SCAN::KIND::ir || scan.kind == SCAN::KIND::dr) &&
                                                (scan.tap < 0 || static_cast<std::size_t>(scan.tap) >= taps.size()))) {
             error = "OpenOCD scans one declared TAP at a time and resets the chain itself";
             return false;
         }
-        if (scanned_dr && scan.kind != SCAN::KIND::idle) {
-            error = "a script's result is its one DR scan's: nothing may be scanned after it";
-            return false;
-        }
-        if (!script.empty())
-            script += "; ";
+        std::string& group = groups.back();
+        if (!group.empty())
+            group += "; ";
         if (scan.kind == SCAN::KIND::idle) {
-            script += "runtest 0";
+            group += "runtest 0";
         } else if (scan.kind == SCAN::KIND::ir) {
-            script += "irscan " + taps[static_cast<std::size_t>(scan.tap)].name + " 0x" + to_hex(scan.bits);
+            group += "irscan " + taps[static_cast<std::size_t>(scan.tap)].name + " 0x" + to_hex(scan.bits);
         } else {
-            script += "drscan " + taps[static_cast<std::size_t>(scan.tap)].name + " " +
-                      std::to_string(scan.bits.size()) + " 0x" + to_hex(scan.bits) +
-                      (scan.pause ? " -endstate DRPAUSE" : "");
-            scanned_dr = true;
+            group += "drscan " + taps[static_cast<std::size_t>(scan.tap)].name + " " +
+                     std::to_string(scan.bits.size()) + " 0x" + to_hex(scan.bits) +
+                     (scan.pause ? " -endstate DRPAUSE" : "");
+            groups.emplace_back();
         }
     }
+    if (groups.back().empty())
+        groups.pop_back();
+    script.clear();
+    if (groups.size() == 1) {
+        script = groups.front();
+        return true;
+    }
+    script = "concat";
+    for (const std::string& group : groups)
+        script += " [" + group + "]";
     return true;
 }
 
 bool parse_drscan_reply(std::string_view reply, std::size_t count, BITS& bits, std::string& error) {
+    CAPTURED captured;
+    if (!parse_drscan_replies(reply, {count}, captured, error))
+        return false;
+    bits = std::move(captured.front());
+    return true;
+}
+
+bool parse_drscan_replies(std::string_view reply, const std::vector<std::size_t>& counts, CAPTURED& captured,
+                          std::string& error) {
+    captured.clear();
     const std::vector<std::string_view> found = words(reply);
-    if (found.size() != 1) {
-        error = "OpenOCD's drscan reply is not one hex word: " + quote(reply);
+    if (found.size() != counts.size()) {
+        error = "OpenOCD's drscan reply is not " + std::to_string(counts.size()) + " hex word" +
+                (counts.size() == 1 ? "" : "s") + ": " + quote(reply);
         return false;
     }
-    std::string_view word = found.front();
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
-        word.remove_prefix(2);
-    if (word.size() > (count + 3) / 4 + 1 || !from_hex(word, count, bits)) {
-        error = "OpenOCD's drscan reply is not " + std::to_string(count) + " bits in hex: " + quote(reply);
-        return false;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        std::string_view word = found[i];
+        if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
+            word.remove_prefix(2);
+        BITS bits;
+        if (word.size() > (counts[i] + 3) / 4 + 1 || !from_hex(word, counts[i], bits)) {
+            error = "OpenOCD's drscan reply is not " + std::to_string(counts[i]) + " bits in hex: " + quote(reply);
+            captured.clear();
+            return false;
+        }
+        captured.push_back(std::move(bits));
     }
     return true;
 }

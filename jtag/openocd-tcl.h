@@ -18,16 +18,19 @@ constexpr char k_tcl_end = '\x1a';
 /// The longest reply a host reads before it calls the adapter broken.
 constexpr std::size_t k_max_tcl_reply = 1024 * 1024;
 
-/// One command text (without the end byte) for `scans`, which must hold
-/// at most one DR scan and no IR or DR scan after it: the script's result is
-/// that scan's. Whole-chain scans and resets cannot be sent (OpenOCD
-/// resets and probes the chain itself); false with `error` then.
+/// One command text (without the end byte) for `scans`; its result is the
+/// captured bits of each DR scan in order (several are joined with concat).
+/// Whole-chain scans and resets cannot be sent (OpenOCD resets and probes
+/// the chain itself); false with `error` then.
 bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& taps, std::string& script,
                 std::string& error);
 
 /// The captured bits of a `count`-bit DR scan: one hex word, bare (0.12) or
 /// with 0x and on a line of its own (later versions), blanks around it.
 bool parse_drscan_reply(std::string_view reply, std::size_t count, BITS& bits, std::string& error);
+/// The same for a script of several DR scans: one word per scan, in order.
+bool parse_drscan_replies(std::string_view reply, const std::vector<std::size_t>& counts, CAPTURED& captured,
+                          std::string& error);
 
 /// A TAP as OpenOCD's `scan_chain` lists it.
 struct LISTED_TAP {

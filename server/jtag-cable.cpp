@@ -53,13 +53,16 @@ public:
 
     bool held() const { return m_uart != nullptr && m_uart->holder() != nullptr; }
     bool active() const { return held() || !outgoing.empty(); }
-    /// Bytes the core may hand over now: room in the UART beyond what waits for it.
-    unsigned takes() const {
+    /// Bytes the core may hand over now: room in the UART, and a few
+    /// scans' worth waiting here for it, beyond what already waits.
+    std::size_t room() const {
         if (m_uart == nullptr || !held())
             return 0;
-        const std::size_t room = m_uart->tx().space();
-        return static_cast<unsigned>(std::min<std::size_t>(slots, room > arrived.size() ? room - arrived.size() : 0));
+        const std::size_t room = m_uart->tx().space() + k_scans_per_batch * std::size_t{slots};
+        return room > arrived.size() ? room - arrived.size() : 0;
     }
+    /// Scans one OpenOCD command may carry while only the core has bytes to give.
+    static constexpr unsigned k_scans_per_batch = 4;
     UART* uart() const { return m_uart; }
 
     const int tap;
@@ -451,8 +454,10 @@ void JTAG_CABLE::poll() {
     const bool committing = m_in_pause;
     if (committing)
         scans.push_back(SCAN::idle());
-    unsigned sends = 0;
-    unsigned takes = 0;
+    struct PLAN {
+        unsigned sends = 0, takes = 0;
+    };
+    std::vector<PLAN> plans;
     const bool select = link != nullptr && (m_ir_tap != link->tap || m_ir_value != link->instruction);
     if (link != nullptr) {
         if (select)
@@ -461,20 +466,33 @@ void JTAG_CABLE::poll() {
         // are neither sent again nor given room twice.
         const bool same = committing && link == m_pending_link;
         const std::size_t committed = same ? std::min<std::size_t>(m_pending_accepted, link->outgoing.size()) : 0;
-        const std::size_t arriving = same ? m_pending_taken.size() : 0;
-        sends = static_cast<unsigned>(std::min<std::size_t>(link->outgoing.size() - committed, link->slots));
-        takes = link->takes();
-        takes = takes > arriving ? takes - static_cast<unsigned>(arriving) : 0;
+        std::size_t room = link->room();
+        room = room > (same ? m_pending_taken.size() : 0) ? room - (same ? m_pending_taken.size() : 0) : 0;
+        PLAN plan;
+        plan.sends = static_cast<unsigned>(std::min<std::size_t>(link->outgoing.size() - committed, link->slots));
+        plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, link->slots));
         scans.push_back(SCAN::dr(link->tap,
-                                 jtag::uart_field(link->outgoing.data() + committed, sends, takes, link->slots), true));
+                                 jtag::uart_field(link->outgoing.data() + committed, plan.sends, plan.takes, link->slots),
+                                 true));
+        plans.push_back(plan);
+        // Through OpenOCD each command costs far more than its bits: while
+        // only the core has bytes to give, one command carries several scans,
+        // each committed before the next.
+        while (m_adapter->kind() == jtag::ADAPTER_KIND::openocd && plan.sends == 0 &&
+               plans.size() < CORE_LINK::k_scans_per_batch && room >= std::size_t{plan.takes} + link->slots) {
+            room -= plan.takes;
+            plan.takes = link->slots;
+            scans.push_back(SCAN::idle());
+            scans.push_back(SCAN::dr(link->tap, jtag::uart_field(nullptr, 0, plan.takes, link->slots), true));
+            plans.push_back(plan);
+        }
     } else if (!committing) {
         // Nobody to serve: a cheap transaction now and then tells whether the adapter is still there.
         scans.push_back(SCAN::idle());
     }
     m_busy = true;
     m_woken = false;
-    m_adapter->run(scans, [this, link, sends, takes, committing, select](const std::string& error,
-                                                                         jtag::CAPTURED captured) {
+    m_adapter->run(scans, [this, link, plans, committing, select](const std::string& error, jtag::CAPTURED captured) {
         m_busy = false;
         if (m_stopped || !m_up)
             return;
@@ -492,17 +510,28 @@ void JTAG_CABLE::poll() {
                 m_ir_tap = link->tap;
                 m_ir_value = link->instruction;
             }
-            jtag::UART_STATUS status;
-            std::string problem;
-            if (captured.empty() || !jtag::read_uart_field(captured.back(), sends, takes, link->slots, status, problem)) {
-                go_down(problem.empty() ? "a scan came back empty" : problem, false);
+            if (captured.size() < plans.size()) {
+                go_down("a scan came back empty", false);
                 return;
             }
+            // Every scan but the last was committed by the one after it.
+            const std::size_t first = captured.size() - plans.size();
+            for (std::size_t i = 0; i < plans.size(); ++i) {
+                jtag::UART_STATUS status;
+                std::string problem;
+                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, link->slots, status,
+                                           problem)) {
+                    go_down(problem, false);
+                    return;
+                }
+                moved = moved || status.accepted > 0 || !status.taken_bytes.empty();
+                m_pending_link = link;
+                m_pending_taken = std::move(status.taken_bytes);
+                m_pending_accepted = status.accepted;
+                if (i + 1 < plans.size())
+                    confirm();
+            }
             m_in_pause = true;
-            m_pending_link = link;
-            m_pending_taken = std::move(status.taken_bytes);
-            m_pending_accepted = status.accepted;
-            moved = moved || m_pending_accepted > 0 || !m_pending_taken.empty();
         }
         if (moved || m_woken) {
             m_woken = false;
