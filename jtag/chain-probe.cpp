@@ -180,7 +180,7 @@ BITS uart_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsign
 bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,
                      std::string& error) {
     status = {};
-    if (captured.size() < uart_field_length(slots) || from_bits(captured, 24, 8) != 0x5A) {
+    if (captured.size() < uart_field_length(slots) - 1 || from_bits(captured, 24, 8) != 0x5A) {
         error = "no JTAG UART answered the scan";
         return false;
     }

@@ -75,6 +75,8 @@ bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& d
 // --- A JTAG UART's data register (version 1). ---
 
 constexpr unsigned k_max_slots = 255;
+/// A host that pauses its scans one bit short keeps the last slot empty.
+constexpr unsigned k_max_usable_slots = k_max_slots - 1;
 
 /// The host's field: the start bit, its header and `slots` byte slots
 /// holding `send` (at most `slots` bytes) and zeros.
@@ -89,7 +91,8 @@ struct UART_STATUS {
     unsigned accepted = 0;                  ///< of the host's bytes, how many the core keeps
 };
 
-/// What a scan of `uart_field(…, sends, takes, slots)` captured; false with
+/// What a scan of `uart_field(…, sends, takes, slots)` captured (its last
+/// bit, which carries nothing, may be missing); false with
 /// `error` when no core answered (the chain reads all ones or zeros, or
 /// another register).
 bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,

@@ -63,6 +63,8 @@ bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& tap
             group += "; ";
         if (scan.kind == SCAN::KIND::idle) {
             group += "runtest 0";
+        } else if (scan.kind == SCAN::KIND::commit) {
+            group += "pathmove DRPAUSE DREXIT2 DRSHIFT DREXIT1 DRUPDATE IDLE";
         } else if (scan.kind == SCAN::KIND::ir) {
             group += "irscan " + taps[static_cast<std::size_t>(scan.tap)].name + " 0x" + to_hex(scan.bits);
         } else {

@@ -41,6 +41,12 @@ BITBANG_BATCH bitbang_requests(const std::vector<SCAN>& scans, const std::vector
         case SCAN::KIND::idle:
             move(batch, state, TAP_STATE::idle);
             break;
+        case SCAN::KIND::commit:
+            move(batch, state, TAP_STATE::pause_dr);
+            for (bool tms : {true, false, true, true, false})  // Exit2, Shift, (one bit) Exit1, Update, Idle
+                add_clock(batch, tms, false, false);
+            state = TAP_STATE::idle;
+            break;
         case SCAN::KIND::ir:
         case SCAN::KIND::dr: {
             const bool ir = scan.kind == SCAN::KIND::ir;

@@ -20,7 +20,7 @@ struct TAP_SLOT {
 };
 
 struct SCAN {
-    enum class KIND { reset, ir, dr, idle };
+    enum class KIND { reset, ir, dr, idle, commit };
     KIND kind = KIND::idle;
     /// The TAP scanned, or -1 for the whole chain (then `bits` covers every TAP).
     int tap = -1;
@@ -29,6 +29,11 @@ struct SCAN {
 
     static SCAN reset() { return {KIND::reset, -1, {}, false}; }
     static SCAN idle() { return {KIND::idle, -1, {}, false}; }
+    /// From Pause-DR: one more bit (a zero) through the chain, then Update-DR
+    /// and Run-Test/Idle. A scan paused one bit short of its register's
+    /// length is committed by this and by nothing else: the way from Pause-DR
+    /// to a reset passes Update-DR without shifting.
+    static SCAN commit() { return {KIND::commit, -1, {}, false}; }
     static SCAN ir(int tap, BITS bits) { return {KIND::ir, tap, std::move(bits), false}; }
     static SCAN dr(int tap, BITS bits, bool pause = false) { return {KIND::dr, tap, std::move(bits), pause}; }
 };

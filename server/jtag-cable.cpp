@@ -19,7 +19,7 @@ class CORE_LINK : public TARGET {
 public:
     CORE_LINK(JTAG_CABLE& cable, int tap, unsigned ir_length, const jtag::CORE_FACTS& core)
         : tap(tap), ir_length(ir_length), instruction(core.instruction),
-          slots(std::min(jtag::k_max_slots, std::max(core.rx_depth, core.tx_depth))), m_cable(cable) {}
+          slots(std::min(jtag::k_max_usable_slots, std::max(core.rx_depth, core.tx_depth))), m_cable(cable) {}
 
     std::string describe() const override {
         char text[64];
@@ -76,6 +76,20 @@ private:
     JTAG_CABLE& m_cable;
     UART* m_uart = nullptr;
 };
+
+namespace {
+
+/// A data register scan that stops in Pause-DR one bit short: the core
+/// commits it only when SCAN::commit shifts that bit, never when a lost
+/// adapter's successor resets the TAP. Its last slot stays empty, so the
+/// bit it leaves out is a zero that carries nothing.
+BITS paused_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots) {
+    BITS bits = jtag::uart_field(send, sends, takes, slots + 1);
+    bits.pop_back();
+    return bits;
+}
+
+}  // namespace
 
 JTAG_CABLE::JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io)
     : m_cable(cable), m_config(config), m_io(io),
@@ -171,12 +185,23 @@ void JTAG_CABLE::probe_ir_lengths(std::vector<jtag::TAP_FACTS> taps) {
                    [this, taps](const std::string& error, jtag::CAPTURED captured) mutable {
                        if (m_stopped)
                            return;
-                       std::string problem = error;
-                       if (problem.empty() && !jtag::read_ir_lengths(captured.at(0), taps, problem)) {
-                           m_adapter->close();
+                       if (!error.empty()) {
+                           go_down(error, false);
+                           return;
                        }
-                       if (!problem.empty()) {
-                           go_down(problem, false);
+                       std::string problem;
+                       if (!jtag::read_ir_lengths(captured.at(0), taps, problem)) {
+                           // The TAPs are listed with what was found; nothing
+                           // behind them can be scanned until the board file
+                           // gives their IR lengths.
+                           std::vector<std::string> notes;
+                           for (jtag::TAP_FACTS& tap : taps) {
+                               if (!tap.ir_length_given)
+                                   tap.ir_length = 0;
+                               notes.push_back(tap.ir_length_given ? std::string() : problem);
+                           }
+                           log(problem);
+                           go_up(taps, std::vector<std::vector<jtag::CORE_FACTS>>(taps.size()), notes);
                            return;
                        }
                        std::vector<jtag::TAP_SLOT> slots;
@@ -356,7 +381,9 @@ void JTAG_CABLE::go_up(const std::vector<jtag::TAP_FACTS>& taps,
     m_cable.tap_notes.clear();
     for (std::size_t t = 0; t < taps.size(); ++t) {
         std::string text = taps[t].idcode ? jtag::describe_idcode(*taps[t].idcode) : "no IDCODE (BYPASS)";
-        text += ", IR length " + std::to_string(taps[t].ir_length) + (taps[t].ir_length_given ? " (given)" : "");
+        text += taps[t].ir_length == 0 ? std::string(", IR length unknown")
+                                       : ", IR length " + std::to_string(taps[t].ir_length) +
+                                             (taps[t].ir_length_given ? " (given)" : "");
         if (!taps[t].name.empty())
             text += ", " + taps[t].name;
         if (!notes[t].empty())
@@ -453,7 +480,7 @@ void JTAG_CABLE::poll() {
     std::vector<SCAN> scans;
     const bool committing = m_in_pause;
     if (committing)
-        scans.push_back(SCAN::idle());
+        scans.push_back(SCAN::commit());
     struct PLAN {
         unsigned sends = 0, takes = 0;
     };
@@ -471,9 +498,9 @@ void JTAG_CABLE::poll() {
         PLAN plan;
         plan.sends = static_cast<unsigned>(std::min<std::size_t>(link->outgoing.size() - committed, link->slots));
         plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, link->slots));
-        scans.push_back(SCAN::dr(link->tap,
-                                 jtag::uart_field(link->outgoing.data() + committed, plan.sends, plan.takes, link->slots),
-                                 true));
+        scans.push_back(
+            SCAN::dr(link->tap, paused_field(link->outgoing.data() + committed, plan.sends, plan.takes, link->slots),
+                     true));
         plans.push_back(plan);
         // Through OpenOCD each command costs far more than its bits: while
         // only the core has bytes to give, one command carries several scans,
@@ -482,8 +509,8 @@ void JTAG_CABLE::poll() {
                plans.size() < CORE_LINK::k_scans_per_batch && room >= std::size_t{plan.takes} + link->slots) {
             room -= plan.takes;
             plan.takes = link->slots;
-            scans.push_back(SCAN::idle());
-            scans.push_back(SCAN::dr(link->tap, jtag::uart_field(nullptr, 0, plan.takes, link->slots), true));
+            scans.push_back(SCAN::commit());
+            scans.push_back(SCAN::dr(link->tap, paused_field(nullptr, 0, plan.takes, link->slots), true));
             plans.push_back(plan);
         }
     } else if (!committing) {
@@ -519,7 +546,7 @@ void JTAG_CABLE::poll() {
             for (std::size_t i = 0; i < plans.size(); ++i) {
                 jtag::UART_STATUS status;
                 std::string problem;
-                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, link->slots, status,
+                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, link->slots + 1, status,
                                            problem)) {
                     go_down(problem, false);
                     return;

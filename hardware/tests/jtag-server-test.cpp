@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <regex>
 #include <thread>
@@ -89,11 +91,14 @@ std::string every_byte_value(int rounds) {
     return bytes;
 }
 
-/// A remote_bitbang server whose TDO is stuck high: it answers every read
-/// with '1', as a chain with no board powered behind the adapter does.
-class stuck_high_adapter {
+/// A remote_bitbang server that misbehaves: its TDO is stuck high (every
+/// read answers '1', as a chain with no powered board behind the adapter),
+/// or it answers every read with 'X', or it never answers.
+class broken_adapter {
 public:
-    stuck_high_adapter() {
+    enum class fault { stuck_high, garbage, silent };
+
+    explicit broken_adapter(fault how) : m_fault(how) {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -105,7 +110,7 @@ public:
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serve(); });
     }
-    ~stuck_high_adapter() {
+    ~broken_adapter() {
         m_stop = true;
         ::shutdown(m_listener, SHUT_RDWR);
         ::close(m_listener);
@@ -119,12 +124,18 @@ private:
             const int client = ::accept(m_listener, nullptr, nullptr);
             if (client < 0)
                 return;
+            timeval tick{0, 100000};
+            ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
             char requests[4096];
-            for (;;) {
+            while (!m_stop) {
                 const ssize_t got = ::recv(client, requests, sizeof requests, 0);
-                if (got <= 0 || m_stop)
+                if (got < 0 && errno == EAGAIN)
+                    continue;
+                if (got <= 0)
                     break;
-                const std::string replies(static_cast<std::size_t>(std::count(requests, requests + got, 'R')), '1');
+                const auto reads = static_cast<std::size_t>(std::count(requests, requests + got, 'R'));
+                const std::string replies(m_fault == fault::silent ? 0 : reads,
+                                          m_fault == fault::garbage ? 'X' : '1');
                 if (!replies.empty() && ::send(client, replies.data(), replies.size(), MSG_NOSIGNAL) < 0)
                     break;
             }
@@ -132,6 +143,7 @@ private:
         }
     }
 
+    fault m_fault;
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
@@ -321,7 +333,7 @@ TEST(RealChainFault, AnUnreachableAdapterIsUnpluggedAndAChainOfAllOnesIsABoardTh
     EXPECT_EQ(unplugged.code, -4) << unplugged.text;
     EXPECT_NE(unreachable.log().find("cannot connect"), std::string::npos) << unreachable.log();
 
-    stuck_high_adapter adapter;
+    broken_adapter adapter(broken_adapter::fault::stuck_high);
     jtag_server server(real_cable("remote_bitbang", adapter.port()));
     const open_result off = open_uart();
     EXPECT_EQ(off.code, -5) << off.text;
@@ -329,4 +341,91 @@ TEST(RealChainFault, AnUnreachableAdapterIsUnpluggedAndAChainOfAllOnesIsABoardTh
     std::string listing;
     server.chainprobe({}, &listing);
     EXPECT_NE(listing.find("cable plugged in, board OFF"), std::string::npos) << listing;
+}
+
+TEST(RealChainFault, AnAdapterThatAnswersGarbageOrNothingIsUnpluggedAndHoldsUpNoOtherCable) {
+    broken_adapter garbage(broken_adapter::fault::garbage);
+    broken_adapter silent(broken_adapter::fault::silent);
+    board_sim board({"--uart", "loopback"});
+    auto named = [](const std::string& name, int port) {
+        return "[[cable]]\nname = \"" + name + "\"\nadapter = \"remote_bitbang\"\naddress = \"127.0.0.1:" +
+               std::to_string(port) + "\"\n";
+    };
+    jtag_server server(named("Garbage", garbage.port()) + named("Silent", silent.port()) +
+                       named("Good", board.port()));
+    EXPECT_EQ(open_uart("Garbage").code, -4);
+    EXPECT_EQ(open_uart("Silent").code, -4);
+    // The silent adapter keeps a transaction waiting for its deadline again
+    // and again; the good cable is served meanwhile.
+    open_result good = open_uart("Good", 2, 0);
+    ASSERT_NE(good.link, nullptr) << good.text;
+    jtagcorvex_wait_open(good.link);
+    for (int round = 0; round < 20; ++round)
+        ASSERT_EQ(write_and_collect(good.link, "round " + std::to_string(round), 7 + (round >= 10)),
+                  "round " + std::to_string(round));
+    jtagcorvex_close(good.link);
+    const std::string log = server.log();
+    EXPECT_NE(log.find("cable \"Garbage\" (remote_bitbang at 127.0.0.1:" + std::to_string(garbage.port()) +
+                       "): the remote_bitbang server answered the byte 0x58, not '0' or '1'; trying again"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("cable \"Silent\""), std::string::npos) << log;
+    EXPECT_NE(log.find("no answer within 3000 ms"), std::string::npos) << log;
+}
+
+TEST(RealChain, BoardFileFactsStandInForWhatCannotBeProbed) {
+    board_sim board({"--uart", "exec:exec cat", "--uart", "loopback"});
+    jtag_server server(real_cable("remote_bitbang", board.port(),
+                                  "[[cable.device]]\nir_length = 5\nidcode = 0x12345678\n"
+                                  "[[cable.device]]\nuser_instructions = [0x21]\ntx_fifo = 64\n"));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find("IR length 5 (given); expected IDCODE 0x12345678, found 0x30a51e2b; no JTAG UART"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("instance 0: JTAG UART, instruction 0x21"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("instance 1:"), std::string::npos) << listing;
+    EXPECT_NE(server.log().find("device 1: expected IDCODE 0x12345678, found 0x30a51e2b"), std::string::npos)
+        << server.log();
+    // Instance 0 is the core on USER1: the loopback one.
+    open_result link = open_uart(nullptr, 2, 0);
+    ASSERT_NE(link.link, nullptr) << link.text;
+    jtagcorvex_wait_open(link.link);
+    EXPECT_EQ(write_and_collect(link.link, "by instruction", 14), "by instruction");
+    jtagcorvex_close(link.link);
+}
+
+TEST(RealChainFault, NothingIsLostOrDoubledWhenOpenOcdIsKilledMidStream) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "exec:seq 1 40000; sleep 60"});
+    const std::string expected = run_command({"/bin/sh", "-c", "seq 1 40000"});
+    const int tcl = free_port();
+    auto openocd = std::make_unique<openocd_process>(board.port(), k_declared, tcl);
+    openocd->connect_tcl();
+    jtag_server server(real_cable("openocd", tcl));
+    open_result first = open_uart(nullptr, 2, 0);
+    ASSERT_NE(first.link, nullptr) << first.text;
+    jtagcorvex_wait_open(first.link);
+    std::string got = read_exactly(first.link, 60000, 4096);
+    ASSERT_EQ(got.size(), 60000u);
+    openocd.reset();  // in the middle of the stream
+    // Once the fault arrives, the library reads 0xFF, as from a floating data line.
+    const std::string tail = read_exactly(first.link, expected.size() - got.size(), 4096, 10s);
+    got += tail.substr(0, tail.find('\xff'));
+    jtagcorvex_close(first.link);
+    openocd = std::make_unique<openocd_process>(board.port(), k_declared, tcl);
+    open_result second;
+    ASSERT_TRUE(eventually([&] {
+        second = open_uart(nullptr, 2, 0);
+        return second.link != nullptr;
+    }, 30s));
+    jtagcorvex_wait_open(second.link);
+    if (got.size() < expected.size())
+        got += read_exactly(second.link, expected.size() - got.size(), 4096, 60s);
+    jtagcorvex_close(second.link);
+    ASSERT_EQ(got.size(), expected.size());
+    const auto at = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin());
+    EXPECT_TRUE(got == expected) << "the stream differs from byte " << at << ": "
+                                 << escaped(got.substr(at > 40 ? at - 40 : 0, 120)) << " instead of "
+                                 << escaped(expected.substr(at > 40 ? at - 40 : 0, 120));
 }
