@@ -59,7 +59,7 @@ std::vector<std::string> taps_in(const std::string& text, const std::regex& patt
 /// Writes all of `data` while reading what comes back, until `expected`
 /// bytes have come or the guard passes.
 std::string write_and_collect(JTAGCORVEX* link, const std::string& data, std::size_t expected,
-                              std::chrono::seconds guard = 60s) {
+                              std::chrono::seconds guard = 150s) {
     std::string got;
     std::size_t sent = 0;
     char buffer[4096];
@@ -196,7 +196,7 @@ std::unique_ptr<child_process> piped_terminal(const jtag_server& server, std::ve
 bool comes_back(child_process& terminal, const std::string& text) {
     const std::size_t before = occurrences(terminal.output(), text);
     terminal.send(text);
-    return eventually([&] { return occurrences(terminal.output(), text) > before; }, 20s);
+    return eventually([&] { return occurrences(terminal.output(), text) > before; }, 60s);
 }
 
 }  // namespace
@@ -210,13 +210,13 @@ TEST(RealChain, TerminalPassesEveryByteValueBothWaysAndAMegabyteExactly) {
     auto echo = piped_terminal(server, {"-q", "--no-quit-on-ctrl-d", "-d", "2", "-i", "0"});
     const std::string bytes = every_byte_value(4);
     echo->send(bytes);
-    EXPECT_TRUE(eventually([&] { return echo->output().size() >= bytes.size(); }, 30s));
+    EXPECT_TRUE(eventually([&] { return echo->output().size() >= bytes.size(); }, 60s));
     EXPECT_EQ(echo->output(), bytes) << escaped(echo->output());
     echo->signal(SIGTERM);
     EXPECT_EQ(echo->exit_code(), 0);
 
     auto stream = piped_terminal(server, {"-q", "-d", "2", "-i", "1"});
-    EXPECT_EQ(stream->exit_code(60s), 0);
+    EXPECT_EQ(stream->exit_code(200s), 0);
     const std::string expected = run_command({"/bin/sh", "-c", "seq 1 160000"});
     ASSERT_GT(expected.size(), 1000000u);
     EXPECT_TRUE(stream->output() == expected) << stream->output().size() << " bytes of " << expected.size();
@@ -242,7 +242,7 @@ TEST(RealChain, NothingIsLostWhenTheCpuSideOrTheClientStopsReading) {
     jtagcorvex_wait_open(idle.link);
     std::this_thread::sleep_for(2s);  // the FIFOs fill; the command waits in its write
     const std::string expected = run_command({"/bin/sh", "-c", "seq 1 30000"});
-    EXPECT_TRUE(read_exactly(idle.link, expected.size(), 4096, 60s) == expected);
+    EXPECT_TRUE(read_exactly(idle.link, expected.size(), 4096, 150s) == expected);
     jtagcorvex_close(idle.link);
 }
 
@@ -286,7 +286,7 @@ TEST(RealChain, EchoThroughOpenOcd) {
     jtagcorvex_close(link.link);
 
     auto terminal = piped_terminal(server, {"--no-quit-on-ctrl-d", "-d", "2"});
-    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
 }
 
@@ -295,15 +295,15 @@ TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     const std::string port = std::to_string(board->port());
     jtag_server server(real_cable("remote_bitbang", board->port()));
     auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
-    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
 
     board->process().signal(SIGKILL);
     board->process().wait(10s);
-    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 20s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 60s)) << escaped(terminal->output());
     EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
     board = std::make_unique<board_sim>(std::vector<std::string>{"--listen", "127.0.0.1:" + port, "--uart", "loopback"});
-    ASSERT_TRUE(terminal->expect("\nConnected!\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 60s)) << escaped(terminal->output());
     EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
     EXPECT_NE(server.log().find("trying again every 500 ms"), std::string::npos) << server.log();
 }
@@ -316,13 +316,13 @@ TEST(RealChainFault, OpenOcdKilledAndStartedAgain) {
     openocd->connect_tcl();
     jtag_server server(real_cable("openocd", tcl));
     auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
-    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
 
     openocd.reset();  // SIGTERM: its connections to the board and to us close
-    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 20s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 60s)) << escaped(terminal->output());
     openocd = std::make_unique<openocd_process>(board.port(), k_declared, tcl);
-    ASSERT_TRUE(terminal->expect("\nConnected!\n", 30s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 60s)) << escaped(terminal->output());
     EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
 }
 
@@ -418,10 +418,10 @@ TEST(RealChainFault, NothingIsLostOrDoubledWhenOpenOcdIsKilledMidStream) {
     ASSERT_TRUE(eventually([&] {
         second = open_uart(nullptr, 2, 0);
         return second.link != nullptr;
-    }, 30s));
+    }, 60s));
     jtagcorvex_wait_open(second.link);
     if (got.size() < expected.size())
-        got += read_exactly(second.link, expected.size() - got.size(), 4096, 60s);
+        got += read_exactly(second.link, expected.size() - got.size(), 4096, 150s);
     jtagcorvex_close(second.link);
     ASSERT_EQ(got.size(), expected.size());
     const auto at = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin());
