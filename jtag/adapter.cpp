@@ -16,7 +16,7 @@ std::shared_ptr<ADAPTER> ADAPTER::make(ADAPTER_KIND kind, std::string host, std:
 
 ADAPTER::ADAPTER(ADAPTER_KIND kind, std::string host, std::uint16_t port, asio::io_context& io, int timeout_ms)
     : m_kind(kind), m_host(std::move(host)), m_port(port), m_io(io), m_timeout_ms(timeout_ms), m_socket(io),
-      m_resolver(io), m_deadline(io) {}
+      m_resolver(io), m_deadline(io), m_watchdog(io) {}
 
 const char* ADAPTER::kind_name() const {
     return m_kind == ADAPTER_KIND::openocd ? "openocd" : "remote_bitbang";
@@ -32,6 +32,8 @@ void ADAPTER::close() {
     m_done = nullptr;
     std::error_code ignored;
     m_deadline.cancel();
+    m_watchdog.cancel();
+    m_watching = false;
     m_resolver.cancel();
     m_socket.close(ignored);
     m_state = TAP_STATE::reset;
@@ -93,11 +95,9 @@ void ADAPTER::transact(std::string request, std::function<bool(const std::string
     m_written = false;
     m_replied = false;
     m_sent += request.size();
-    m_deadline.expires_after(std::chrono::milliseconds(m_timeout_ms));
-    m_deadline.async_wait([this, self, generation](const std::error_code& error) {
-        if (!error)
-            finish(generation, "no answer within " + std::to_string(m_timeout_ms) + " ms");
-    });
+    m_due = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout_ms);
+    if (!m_watching)
+        watch();
     auto buffer = std::make_shared<std::string>(std::move(request));
     asio::async_write(m_socket, asio::buffer(*buffer),
                       [this, self, generation, buffer](const std::error_code& error, std::size_t) {
@@ -141,11 +141,26 @@ void ADAPTER::read_more(std::uint64_t generation) {
     });
 }
 
+void ADAPTER::watch() {
+    m_watching = true;
+    m_watchdog.expires_at(m_due);
+    m_watchdog.async_wait([this, self = shared_from_this()](const std::error_code& error) {
+        if (error || !m_watching)
+            return;
+        m_watching = false;
+        if (!m_done)
+            return;  // nothing outstanding: the next transaction arms it again
+        if (std::chrono::steady_clock::now() >= m_due)
+            finish(m_generation, "no answer within " + std::to_string(m_timeout_ms) + " ms");
+        else
+            watch();
+    });
+}
+
 void ADAPTER::finish(std::uint64_t generation, const std::string& error) {
     if (generation != m_generation || !m_done)
         return;
     ++m_generation;
-    m_deadline.cancel();
     auto done = std::move(m_done);
     m_done = nullptr;
     if (!error.empty()) {

@@ -68,6 +68,10 @@ private:
     void transact(std::string request, std::function<bool(const std::string&)> complete,
                   std::function<void(const std::string& error, std::string reply)> done);
     void read_more(std::uint64_t generation);
+    /// Ends a transaction that outlived its deadline. One timer serves all
+    /// transactions: re-arming a timer for each would cost more than the
+    /// transaction while a UART sits idle.
+    void watch();
     void finish(std::uint64_t generation, const std::string& error);
 
     ADAPTER_KIND m_kind;
@@ -77,7 +81,10 @@ private:
     int m_timeout_ms;
     asio::ip::tcp::socket m_socket;
     asio::ip::tcp::resolver m_resolver;
-    asio::steady_timer m_deadline;
+    asio::steady_timer m_deadline;  ///< the connection's
+    asio::steady_timer m_watchdog;
+    std::chrono::steady_clock::time_point m_due;
+    bool m_watching = false;
     std::vector<TAP_SLOT> m_taps;
     TAP_STATE m_state = TAP_STATE::reset;
     std::uint64_t m_generation = 0;  ///< raised by close and by each finished transaction

@@ -69,6 +69,10 @@ public:
     const unsigned ir_length;
     const unsigned instruction;
     const unsigned slots;
+    /// The last scan moved nothing: the next one is only as long as what it
+    /// must move (a status read when nothing), until the core has bytes again.
+    bool quiet = false;
+    unsigned seen_available = 0;  ///< bytes the core had beyond those taken, at the last capture
     std::vector<std::uint8_t> outgoing;  ///< host bytes the core has not yet kept
     std::vector<std::uint8_t> arrived;   ///< core bytes for the transmit FIFO
 
@@ -482,7 +486,7 @@ void JTAG_CABLE::poll() {
     if (committing)
         scans.push_back(SCAN::commit());
     struct PLAN {
-        unsigned sends = 0, takes = 0;
+        unsigned sends = 0, takes = 0, slots = 0;
     };
     std::vector<PLAN> plans;
     const bool select = link != nullptr && (m_ir_tap != link->tap || m_ir_value != link->instruction);
@@ -495,22 +499,26 @@ void JTAG_CABLE::poll() {
         const std::size_t committed = same ? std::min<std::size_t>(m_pending_accepted, link->outgoing.size()) : 0;
         std::size_t room = link->room();
         room = room > (same ? m_pending_taken.size() : 0) ? room - (same ? m_pending_taken.size() : 0) : 0;
+        const std::size_t waiting = link->outgoing.size() - committed;
         PLAN plan;
-        plan.sends = static_cast<unsigned>(std::min<std::size_t>(link->outgoing.size() - committed, link->slots));
-        plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, link->slots));
+        plan.slots = link->quiet ? static_cast<unsigned>(std::min<std::size_t>(
+                                       std::max<std::size_t>(waiting, link->seen_available), link->slots))
+                                 : link->slots;
+        plan.sends = static_cast<unsigned>(std::min<std::size_t>(waiting, plan.slots));
+        plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, plan.slots));
         scans.push_back(
-            SCAN::dr(link->tap, paused_field(link->outgoing.data() + committed, plan.sends, plan.takes, link->slots),
+            SCAN::dr(link->tap, paused_field(link->outgoing.data() + committed, plan.sends, plan.takes, plan.slots),
                      true));
         plans.push_back(plan);
         // Through OpenOCD each command costs far more than its bits: while
         // only the core has bytes to give, one command carries several scans,
         // each committed before the next.
-        while (m_adapter->kind() == jtag::ADAPTER_KIND::openocd && plan.sends == 0 &&
+        while (m_adapter->kind() == jtag::ADAPTER_KIND::openocd && !link->quiet && plan.sends == 0 &&
                plans.size() < CORE_LINK::k_scans_per_batch && room >= std::size_t{plan.takes} + link->slots) {
             room -= plan.takes;
             plan.takes = link->slots;
             scans.push_back(SCAN::commit());
-            scans.push_back(SCAN::dr(link->tap, paused_field(nullptr, 0, plan.takes, link->slots), true));
+            scans.push_back(SCAN::dr(link->tap, paused_field(nullptr, 0, plan.takes, plan.slots), true));
             plans.push_back(plan);
         }
     } else if (!committing) {
@@ -546,12 +554,18 @@ void JTAG_CABLE::poll() {
             for (std::size_t i = 0; i < plans.size(); ++i) {
                 jtag::UART_STATUS status;
                 std::string problem;
-                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, link->slots + 1, status,
-                                           problem)) {
+                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, plans[i].slots + 1,
+                                           status, problem)) {
                     go_down(problem, false);
                     return;
                 }
-                moved = moved || status.accepted > 0 || !status.taken_bytes.empty();
+                const bool this_moved = status.accepted > 0 || !status.taken_bytes.empty();
+                const auto taken = static_cast<unsigned>(status.taken_bytes.size());
+                link->seen_available = status.available > taken ? status.available - taken : 0;
+                link->quiet = !this_moved && link->seen_available == 0;
+                // Bytes seen but not taken (a short scan, or no room) are
+                // fetched at once rather than after the idle pause.
+                moved = moved || this_moved || (link->seen_available > 0 && link->room() > 0);
                 m_pending_link = link;
                 m_pending_taken = std::move(status.taken_bytes);
                 m_pending_accepted = status.accepted;
