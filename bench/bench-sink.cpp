@@ -1,6 +1,7 @@
 // Reads standard input, checks every byte against the benchmark pattern and
 // reports the count and the time from the first byte to the last expected
-// one: "bytes=N errors=E first_error=OFFSET seconds=S".
+// one: "bytes=N errors=E first_error=OFFSET seconds=S last_ns=T" (T: the
+// steady clock at the last byte, for a writer in another process to compare).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,9 +61,10 @@ int main(int argc, char** argv) {
         received += count;
     }
     const double seconds = std::chrono::duration<double>(last - first).count();
-    char line[200];
-    std::snprintf(line, sizeof line, "bytes=%llu errors=%llu first_error=%lld seconds=%.6f\n", received, errors,
-                  first_error, seconds);
+    const long long last_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count();
+    char line[240];
+    std::snprintf(line, sizeof line, "bytes=%llu errors=%llu first_error=%lld seconds=%.6f last_ns=%lld\n", received,
+                  errors, first_error, seconds, last_ns);
     if (report_path != nullptr) {
         // Written whole under a temporary name, so a reader never sees half a line.
         const std::string temporary = std::string(report_path) + ".part";
