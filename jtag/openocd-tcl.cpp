@@ -62,7 +62,7 @@ bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& tap
         if (!group.empty())
             group += "; ";
         if (scan.kind == SCAN::KIND::idle) {
-            group += "runtest 0";
+            group += "runtest " + std::to_string(scan.clocks);
         } else if (scan.kind == SCAN::KIND::commit) {
             group += "pathmove DRPAUSE DREXIT2 DRSHIFT DREXIT1 DRUPDATE IDLE";
         } else if (scan.kind == SCAN::KIND::ir) {

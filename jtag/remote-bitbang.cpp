@@ -40,6 +40,8 @@ BITBANG_BATCH bitbang_requests(const std::vector<SCAN>& scans, const std::vector
             break;
         case SCAN::KIND::idle:
             move(batch, state, TAP_STATE::idle);
+            for (unsigned i = 0; i < scan.clocks; ++i)
+                add_clock(batch, false, false, false);
             break;
         case SCAN::KIND::commit:
             move(batch, state, TAP_STATE::pause_dr);

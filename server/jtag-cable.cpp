@@ -73,6 +73,8 @@ public:
     /// must move (a status read when nothing), until the core has bytes again.
     bool quiet = false;
     unsigned seen_available = 0;  ///< bytes the core had beyond those taken, at the last capture
+    bool full = false;            ///< the last scan found less room than it had bytes to send
+    bool streaming = false;       ///< the last scan took all the bytes it had room for
     std::vector<std::uint8_t> outgoing;  ///< host bytes the core has not yet kept
     std::vector<std::uint8_t> arrived;   ///< core bytes for the transmit FIFO
 
@@ -488,11 +490,19 @@ void JTAG_CABLE::poll() {
     struct PLAN {
         unsigned sends = 0, takes = 0, slots = 0;
     };
+    bool send_only = false;
     std::vector<PLAN> plans;
     const bool select = link != nullptr && (m_ir_tap != link->tap || m_ir_value != link->instruction);
     if (link != nullptr) {
         if (select)
             scans.push_back(SCAN::ir(link->tap, jtag::to_bits(link->instruction, link->ir_length)));
+        // A core that was full, or is being filled by the commit just above,
+        // gets a moment for its CPU to read before its room is captured again;
+        // without it the capture follows that commit by three clocks.
+        const bool filling = committing && link == m_pending_link && m_pending_accepted > 0 &&
+                             link->outgoing.size() > m_pending_accepted;
+        if (link->full || filling)
+            scans.push_back(SCAN::idle(2 * link->slots));
         // The scan in Pause-DR commits in this same transaction: its bytes
         // are neither sent again nor given room twice.
         const bool same = committing && link == m_pending_link;
@@ -506,14 +516,22 @@ void JTAG_CABLE::poll() {
                                  : link->slots;
         plan.sends = static_cast<unsigned>(std::min<std::size_t>(waiting, plan.slots));
         plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, plan.slots));
+        // A scan that only sends (the core showed nothing to take) loses no
+        // target bytes if its reply is lost: it is committed at once, and its
+        // core's CPU reads the bytes while the next transaction is prepared.
+        send_only = plan.sends > 0 && link->seen_available == 0 && !link->streaming;
+        if (send_only)
+            plan.takes = 0;
         scans.push_back(
             SCAN::dr(link->tap, paused_field(link->outgoing.data() + committed, plan.sends, plan.takes, plan.slots),
                      true));
         plans.push_back(plan);
+        if (send_only)
+            scans.push_back(SCAN::commit());
         // Through OpenOCD each command costs far more than its bits: while
         // only the core has bytes to give, one command carries several scans,
         // each committed before the next.
-        while (m_adapter->kind() == jtag::ADAPTER_KIND::openocd && !link->quiet && plan.sends == 0 &&
+        while (!send_only && m_adapter->kind() == jtag::ADAPTER_KIND::openocd && link->streaming && plan.sends == 0 &&
                plans.size() < CORE_LINK::k_scans_per_batch && room >= std::size_t{plan.takes} + link->slots) {
             room -= plan.takes;
             plan.takes = link->slots;
@@ -527,7 +545,8 @@ void JTAG_CABLE::poll() {
     }
     m_busy = true;
     m_woken = false;
-    m_adapter->run(scans, [this, link, plans, committing, select](const std::string& error, jtag::CAPTURED captured) {
+    m_adapter->run(scans, [this, link, plans, committing, select, send_only](const std::string& error,
+                                                                            jtag::CAPTURED captured) {
         m_busy = false;
         if (m_stopped || !m_up)
             return;
@@ -563,16 +582,18 @@ void JTAG_CABLE::poll() {
                 const auto taken = static_cast<unsigned>(status.taken_bytes.size());
                 link->seen_available = status.available > taken ? status.available - taken : 0;
                 link->quiet = !this_moved && link->seen_available == 0;
+                link->full = status.accepted < plans[i].sends;
+                link->streaming = plans[i].takes > 0 && taken == plans[i].takes;
                 // Bytes seen but not taken (a short scan, or no room) are
                 // fetched at once rather than after the idle pause.
                 moved = moved || this_moved || (link->seen_available > 0 && link->room() > 0);
                 m_pending_link = link;
                 m_pending_taken = std::move(status.taken_bytes);
                 m_pending_accepted = status.accepted;
-                if (i + 1 < plans.size())
+                if (i + 1 < plans.size() || send_only)
                     confirm();
             }
-            m_in_pause = true;
+            m_in_pause = !send_only;
         }
         if (moved || m_woken) {
             m_woken = false;
@@ -584,7 +605,13 @@ void JTAG_CABLE::poll() {
             poll_after(std::chrono::milliseconds(200));
             return;
         }
-        m_pause = std::min(k_max_idle_pause, std::max(std::chrono::microseconds(250), m_pause * 2));
+        // Host bytes that found the core full wait for its CPU to read: that
+        // takes microseconds, so the pause stays short while any wait.
+        bool host_waiting = false;
+        for (const CORE_LINK* each : m_links)
+            host_waiting = host_waiting || !each->outgoing.empty();
+        const auto longest = host_waiting ? k_max_busy_pause : k_max_idle_pause;
+        m_pause = std::min(longest, std::max(std::chrono::microseconds(250), m_pause * 2));
         poll_after(m_pause);
     });
 }

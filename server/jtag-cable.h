@@ -42,6 +42,8 @@ public:
     /// How long a lost adapter waits between tries, and the idle poll's longest pause.
     static constexpr std::chrono::milliseconds k_retry{500};
     static constexpr std::chrono::microseconds k_max_idle_pause{10000};
+    /// The longest pause while host bytes wait for room in a core.
+    static constexpr std::chrono::microseconds k_max_busy_pause{1000};
 
 private:
     void connect();
