@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -47,12 +46,34 @@ std::string real_cable(const std::string& adapter, int port, const std::string& 
            std::to_string(port) + "\"\n" + extra;
 }
 
-/// "IDCODE/IR length" of each TAP, in the order a text lists them; the
-/// pattern's groups named by `idcode` and `length`.
-std::vector<std::string> taps_in(const std::string& text, const std::regex& pattern, int idcode, int length) {
+/// The word after each `before` in `text` (up to a blank, comma, semicolon, quote or line end).
+std::vector<std::string> words_after(const std::string& text, const std::string& before) {
+    std::vector<std::string> found;
+    for (std::size_t at = text.find(before); at != std::string::npos; at = text.find(before, at + 1)) {
+        const std::size_t start = at + before.size();
+        found.push_back(text.substr(start, text.find_first_of(" ,;\"\n", start) - start));
+    }
+    return found;
+}
+
+/// "IDCODE/IR length" of each TAP, from OpenOCD's autoprobe lines ("jtag
+/// newtap auto0 tap -irlen 5 -expected-id 0x30a51e2b") or chainprobe's device
+/// lines ("IDCODE 0x30a51e2b (...), IR length 5").
+std::vector<std::string> autoprobed_taps(const std::string& log) {
+    const auto lengths = words_after(log, " tap -irlen ");
+    const auto idcodes = words_after(log, " -expected-id ");
     std::vector<std::string> taps;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it)
-        taps.push_back((*it)[idcode].str() + "/" + (*it)[length].str());
+    for (std::size_t t = 0; t < lengths.size() && t < idcodes.size(); ++t)
+        taps.push_back(idcodes[t] + "/" + lengths[t]);
+    return taps;
+}
+
+std::vector<std::string> listed_taps(const std::string& listing) {
+    const auto idcodes = words_after(listing, ": IDCODE ");
+    const auto lengths = words_after(listing, "), IR length ");
+    std::vector<std::string> taps;
+    for (std::size_t t = 0; t < lengths.size() && t < idcodes.size(); ++t)
+        taps.push_back(idcodes[t] + "/" + lengths[t]);
     return taps;
 }
 
@@ -158,14 +179,13 @@ TEST(RealChain, ChainprobeListsTheTapsOpenOcdsAutoprobeFinds) {
     openocd_process openocd(probed.port(), {"init", "shutdown"});
     ASSERT_EQ(openocd.wait_exit(), 0) << openocd.log();
     const std::string log = openocd.log();
-    const auto autoprobed =
-        taps_in(log, std::regex(R"(jtag newtap auto\d+ tap -irlen (\d+) -expected-id (0x[0-9a-f]{8}))"), 2, 1);
+    const auto autoprobed = autoprobed_taps(log);
 
     board_sim board({"--uart", "loopback", "--uart", "loopback"});
     jtag_server server(real_cable("remote_bitbang", board.port()));
     std::string listing;
     ASSERT_EQ(server.chainprobe({}, &listing), 0) << listing;
-    const auto listed = taps_in(listing, std::regex(R"(IDCODE (0x[0-9a-f]{8}) \(.*?\), IR length (\d+))"), 1, 2);
+    const auto listed = listed_taps(listing);
     ASSERT_EQ(autoprobed.size(), 2u) << log;
     EXPECT_EQ(listed, autoprobed) << listing << log;
     EXPECT_NE(listing.find("adapter remote_bitbang at 127.0.0.1:" + std::to_string(board.port())), std::string::npos)
