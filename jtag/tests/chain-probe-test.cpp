@@ -51,6 +51,14 @@ TEST(ReadIdcodes, ChainsThatReadAndThoseThatDoNot) {
     EXPECT_EQ(jtag::read_idcodes(stuck, taps, error), jtag::CHAIN_READ::broken);
     EXPECT_TRUE(taps.empty());
 
+    // The end mark first: no TAP at all, whatever follows it.
+    BITS no_tap = jtag::idcode_probe_bits();
+    no_tap[40] = false;
+    error.clear();
+    EXPECT_EQ(jtag::read_idcodes(no_tap, taps, error), jtag::CHAIN_READ::broken);
+    EXPECT_TRUE(taps.empty());
+    EXPECT_FALSE(error.empty());
+
     EXPECT_EQ(jtag::read_idcodes(jtag::idcode_probe_bits(), taps, error), jtag::CHAIN_READ::all_ones);
     EXPECT_EQ(jtag::read_idcodes(BITS(jtag::idcode_probe_bits().size()), taps, error), jtag::CHAIN_READ::all_zeros);
     EXPECT_TRUE(taps.empty());
