@@ -127,6 +127,16 @@ TEST(RemoteBitbang, IrAndPausedDrScanOfTheSecondTap) {
     EXPECT_FALSE(jtag::bitbang_captured(batch, std::string(17, '0'), captured, error));
 }
 
+TEST(RemoteBitbang, ScanOfATapBeyondTheChainIsRefusedNotReadPastTheReplies) {
+    TAP_STATE state = TAP_STATE::idle;
+    const jtag::BITBANG_BATCH batch = jtag::bitbang_requests({SCAN::dr(2, BITS(8))}, k_board, state);
+    ASSERT_EQ(batch.replies, 3u);  // the two TAPs' BYPASS bits and the fence
+    jtag::CAPTURED captured;
+    std::string error;
+    EXPECT_FALSE(jtag::bitbang_captured(batch, "001", captured, error));
+    EXPECT_FALSE(error.empty());
+}
+
 TEST(RemoteBitbang, PausedScanIsCommittedByTheNextBatch) {
     TAP_STATE state = TAP_STATE::pause_dr;
     const jtag::BITBANG_BATCH batch = jtag::bitbang_requests({SCAN::idle()}, k_board, state);
