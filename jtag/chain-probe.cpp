@@ -44,8 +44,13 @@ CHAIN_READ read_idcodes(const BITS& captured, std::vector<TAP_FACTS>& taps, std:
             if (at + 32 > captured.size())
                 break;
             const auto word = static_cast<std::uint32_t>(from_bits(captured, at, 32));
-            if (word == 0xFFFFFFFF)
-                return CHAIN_READ::ok;
+            if (word == 0xFFFFFFFF) {
+                if (!taps.empty())
+                    return CHAIN_READ::ok;
+                // The end mark before any TAP: nothing on the chain answered.
+                error = "no TAP answered: the chain reads the end mark first";
+                return CHAIN_READ::broken;
+            }
             TAP_FACTS tap;
             tap.idcode = word;
             taps.push_back(tap);

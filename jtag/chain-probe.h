@@ -31,7 +31,8 @@ std::string describe_idcode(std::uint32_t idcode);
 BITS idcode_probe_bits();
 enum class CHAIN_READ { ok, all_ones, all_zeros, broken };
 /// The TAPs from what the DR probe captured: a 1 starts a 32-bit IDCODE, a
-/// 0 is a TAP in BYPASS, 32 ones end the chain.
+/// 0 is a TAP in BYPASS, 32 ones end the chain (broken when they come
+/// before any TAP).
 CHAIN_READ read_idcodes(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error);
 
 /// Bits for the IR probe: zeros through every IR, then ones.

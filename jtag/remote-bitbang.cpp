@@ -87,7 +87,15 @@ bool bitbang_captured(const BITBANG_BATCH& batch, std::string_view replies, CAPT
         return false;
     }
     captured.clear();
-    for (const BITBANG_BATCH::READ& read : batch.reads) {
+    for (std::size_t r = 0; r < batch.reads.size(); ++r) {
+        const BITBANG_BATCH::READ& read = batch.reads[r];
+        // A scan's field lies within its own reads (a TAP beyond the chain has none).
+        const std::size_t end = r + 1 < batch.reads.size() ? batch.reads[r + 1].first : batch.replies - 1;
+        if (read.first + read.field + read.count > end) {
+            error = "scan " + std::to_string(r + 1) + " addresses a TAP beyond the chain";
+            captured.clear();
+            return false;
+        }
         BITS bits(read.count);
         for (std::size_t i = 0; i < read.count; ++i)
             bits[i] = replies[read.first + read.field + i] == '1';

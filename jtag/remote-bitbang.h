@@ -30,7 +30,8 @@ struct BITBANG_BATCH {
 BITBANG_BATCH bitbang_requests(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& taps, TAP_STATE& state);
 
 /// The captured bits from the replies; false with `error` when a reply is
-/// anything but '0' or '1'.
+/// anything but '0' or '1', the count is wrong, or a scan addressed a TAP
+/// beyond the chain.
 bool bitbang_captured(const BITBANG_BATCH& batch, std::string_view replies, CAPTURED& captured, std::string& error);
 
 }  // namespace jtag

@@ -113,6 +113,79 @@ TEST(BoardFile, TargetSettingsAreChecked) {
     EXPECT_EQ(bad_listen.rfind("lab.toml:6: 'listen': ", 0), 0u) << bad_listen;
 }
 
+TEST(BoardFile, RealChainsTakeAnAdapterAnAddressAndTapFacts) {
+    BoardConfig board;
+    std::string error;
+    ASSERT_TRUE(parse_board(R"(
+[[cable]]
+name = "SimJTAG [rbb]"
+adapter = "remote_bitbang"
+address = "127.0.0.1:4444"
+[[cable.device]]
+ir_length = 5
+[[cable.device]]
+idcode = 0x17e01f57
+user_instructions = [0x02, 0x22]
+rx_fifo = 16
+tx_fifo = 255
+[[cable]]
+name = "SimJTAG [tcl]"
+adapter = "openocd"
+address = "[::1]:6666"
+)", "lab.toml", board, error)) << error;
+    ASSERT_EQ(board.cables.size(), 2u);
+    const CableConfig& direct = board.cables[0];
+    EXPECT_EQ(direct.adapter, "remote_bitbang");
+    EXPECT_EQ(direct.adapter_host, "127.0.0.1");
+    EXPECT_EQ(direct.adapter_port, 4444u);
+    EXPECT_TRUE(direct.devices.empty());
+    ASSERT_EQ(direct.jtag_devices.size(), 2u);
+    EXPECT_EQ(direct.jtag_devices[0].ir_length, 5u);
+    EXPECT_FALSE(direct.jtag_devices[0].idcode.has_value());
+    EXPECT_EQ(direct.jtag_devices[1].ir_length, 0u);  // probed
+    EXPECT_EQ(direct.jtag_devices[1].idcode, 0x17e01f57u);
+    EXPECT_EQ(direct.jtag_devices[1].user_instructions, (std::vector<unsigned>{0x02, 0x22}));
+    EXPECT_EQ(direct.jtag_devices[1].rx_fifo, 16u);
+    EXPECT_EQ(direct.jtag_devices[1].tx_fifo, 255u);
+    EXPECT_EQ(board.cables[1].adapter, "openocd");
+    EXPECT_EQ(board.cables[1].adapter_host, "::1");
+    EXPECT_EQ(board.cables[1].adapter_port, 6666u);
+
+    const std::string cable = "[[cable]]\nname = \"a\"\n";
+    const std::string real = cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:6666\"\n";
+    EXPECT_EQ(parse_error(cable + "adapter = \"usb\"\naddress = \"127.0.0.1:1\"\n"),
+              "lab.toml:3: unknown adapter 'usb' (remote_bitbang or openocd)");
+    EXPECT_EQ(parse_error(cable + "address = \"127.0.0.1:1\"\n"),
+              "lab.toml:3: 'address' is for a cable with an 'adapter'");
+    EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\n"),
+              "lab.toml:1: a cable with an adapter needs an 'address' (HOST:PORT)");
+    EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:0\"\n"),
+              "lab.toml:4: 'address': the port must not be 0");
+    EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\naddress = \"127.0.0.1\"\n").rfind("lab.toml:4: 'address': ", 0),
+              0u);
+    for (const char* key : {"plugged", "powered", "board"}) {
+        EXPECT_EQ(parse_error(real + key + " = true\n"),
+                  std::string("lab.toml:5: '") + key +
+                      "' is for simulated cables: a real chain is plugged in and powered when its adapter and its "
+                      "board are");
+    }
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\n[[cable.device.uart]]\n"),
+              "lab.toml:6: a cable with an adapter finds its JTAG UARTs by scanning; for a TAP without a "
+              "descriptor give 'user_instructions'");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 1\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 33\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nrx_fifo = 256\n"), "lab.toml:6: 'rx_fifo' must be from 1 to 255");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = 2\n"),
+              "lab.toml:6: 'user_instructions' must be an array of integers, e.g. [0x02]");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [\n  0x02,\n  -1,\n]\n"),
+              "lab.toml:8: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [0x02, \"0x03\"]\n"),
+              "lab.toml:6: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
+    // The facts of a TAP are for real chains only.
+    EXPECT_EQ(parse_error(cable + "[[cable.device]]\nir_length = 6\n"),
+              "lab.toml:4: unknown key 'ir_length' in a device of a simulated cable");
+}
+
 TEST(BoardFile, SerialTargetsTakeADeviceARateAndAFlowControl) {
     BoardConfig board;
     std::string error;

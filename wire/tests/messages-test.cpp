@@ -133,6 +133,48 @@ TEST(Messages, ListReplyServerVersionIsOptionalAndLast) {
     EXPECT_FALSE(decode(view(FrameType::list_reply, extra), decoded));
 }
 
+TEST(Messages, ListReplyCarriesEachCablesAdapterAndTapNotes) {
+    ListReply reply;
+    CableInfo real;
+    real.name = "SimJTAG [rbb]";
+    real.devices.resize(2);
+    real.adapter = "remote_bitbang at 127.0.0.1:4444";
+    real.tap_notes = {"IDCODE 0x30a51e2b (manufacturer 0x115, part 0x0a51, version 3)", ""};
+    reply.cables = {CableInfo{}, real};
+    reply.server_version = "1.0.0";
+    const std::vector<std::uint8_t> with = encode(reply);
+    ListReply decoded;
+    ASSERT_TRUE(decode(view(FrameType::list_reply, with), decoded));
+    ASSERT_EQ(decoded.cables.size(), 2u);
+    EXPECT_EQ(decoded.cables[0].adapter, "");
+    EXPECT_TRUE(decoded.cables[0].tap_notes.empty());
+    EXPECT_EQ(decoded.cables[1].adapter, real.adapter);
+    EXPECT_EQ(decoded.cables[1].tap_notes, real.tap_notes);
+    EXPECT_EQ(decoded.cables[1].devices.size(), 2u);
+
+    // An older server ends with its version: no chain facts, still a reply.
+    reply.server_version.reset();
+    PayloadWriter older;
+    for (std::uint8_t byte : encode(reply))
+        older.u8(byte);
+    older.text("0.9.0");
+    ASSERT_TRUE(decode(view(FrameType::list_reply, older.bytes()), decoded));
+    EXPECT_EQ(decoded.server_version, "0.9.0");
+    EXPECT_EQ(decoded.cables[1].adapter, "");
+    EXPECT_TRUE(decoded.cables[1].tap_notes.empty());
+
+    // A facts section cut anywhere, or for another number of cables, is refused.
+    const std::size_t facts = encode(reply).size() + 2 + 5;  // after the version "1.0.0"
+    ASSERT_LT(facts, with.size());
+    for (std::size_t size = facts + 1; size < with.size(); ++size) {
+        const std::vector<std::uint8_t> torn(with.begin(), with.begin() + static_cast<std::ptrdiff_t>(size));
+        EXPECT_FALSE(decode(view(FrameType::list_reply, torn), decoded)) << size;
+    }
+    std::vector<std::uint8_t> miscounted = with;
+    miscounted[facts] = 3;
+    EXPECT_FALSE(decode(view(FrameType::list_reply, miscounted), decoded));
+}
+
 TEST(Messages, ListReplyWithHostileCountIsRejected) {
     std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF, 0x7F};
     ListReply decoded;

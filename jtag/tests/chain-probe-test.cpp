@@ -1,0 +1,224 @@
+// What a host reads out of captured bits: the chain's IDCODEs and IR
+// lengths, the descriptor, and a JTAG UART's data register.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jtag/chain-probe.h"
+
+namespace {
+
+using jtag::BITS;
+
+/// What the IDCODE probe captures: each TAP's word (0 for one in BYPASS), then
+/// the probe's own ones.
+BITS idcode_capture(const std::vector<std::uint32_t>& words) {
+    BITS bits;
+    for (std::uint32_t word : words) {
+        if (word == 0)
+            bits.push_back(false);
+        else
+            jtag::append(bits, word, 32);
+    }
+    bits.resize(jtag::idcode_probe_bits().size(), true);
+    return bits;
+}
+
+TEST(ReadIdcodes, ChainsThatReadAndThoseThatDoNot) {
+    std::vector<jtag::TAP_FACTS> taps;
+    std::string error;
+    ASSERT_EQ(jtag::read_idcodes(idcode_capture({0x30A51E2B, 0, 0x17E01F57, 0}), taps, error), jtag::CHAIN_READ::ok)
+        << error;
+    ASSERT_EQ(taps.size(), 4u);
+    EXPECT_EQ(taps[0].idcode, 0x30A51E2Bu);
+    EXPECT_FALSE(taps[1].idcode.has_value());
+    EXPECT_EQ(taps[2].idcode, 0x17E01F57u);
+    EXPECT_FALSE(taps[3].idcode.has_value());
+
+    // 32 TAPs fill the probe exactly; one more is a broken chain.
+    EXPECT_EQ(jtag::read_idcodes(idcode_capture(std::vector<std::uint32_t>(32, 0x17E01F57)), taps, error),
+              jtag::CHAIN_READ::ok);
+    EXPECT_EQ(taps.size(), 32u);
+    EXPECT_EQ(jtag::read_idcodes(idcode_capture(std::vector<std::uint32_t>(33, 0)), taps, error),
+              jtag::CHAIN_READ::broken);
+    EXPECT_TRUE(taps.empty());
+    // No end mark: the chain does not pass the ones through.
+    BITS stuck = idcode_capture({0x17E01F57});
+    for (std::size_t i = 32; i < stuck.size(); i += 2)
+        stuck[i] = false;
+    EXPECT_EQ(jtag::read_idcodes(stuck, taps, error), jtag::CHAIN_READ::broken);
+    EXPECT_TRUE(taps.empty());
+
+    // The end mark first: no TAP at all, whatever follows it.
+    BITS no_tap = jtag::idcode_probe_bits();
+    no_tap[40] = false;
+    error.clear();
+    EXPECT_EQ(jtag::read_idcodes(no_tap, taps, error), jtag::CHAIN_READ::broken);
+    EXPECT_TRUE(taps.empty());
+    EXPECT_FALSE(error.empty());
+
+    EXPECT_EQ(jtag::read_idcodes(jtag::idcode_probe_bits(), taps, error), jtag::CHAIN_READ::all_ones);
+    EXPECT_EQ(jtag::read_idcodes(BITS(jtag::idcode_probe_bits().size()), taps, error), jtag::CHAIN_READ::all_zeros);
+    EXPECT_TRUE(taps.empty());
+}
+
+/// What the IR probe captures: the TAPs' capture bits (nearest TDO first),
+/// then the probe's zeros and ones delayed by the chain's IR length.
+BITS ir_capture(const BITS& captures) {
+    const BITS probe = jtag::ir_probe_bits();
+    BITS bits = captures;
+    bits.insert(bits.end(), probe.begin(), probe.end() - static_cast<std::ptrdiff_t>(captures.size()));
+    return bits;
+}
+
+const BITS k_board_ir = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};  // IR 5, then IR 6
+
+std::vector<jtag::TAP_FACTS> two_taps() {
+    return {jtag::TAP_FACTS{}, jtag::TAP_FACTS{}};
+}
+
+TEST(ReadIrLengths, GuessedGivenAndRefused) {
+    auto taps = two_taps();
+    std::string error;
+    ASSERT_TRUE(jtag::read_ir_lengths(ir_capture(k_board_ir), taps, error)) << error;
+    EXPECT_EQ(taps[0].ir_length, 5u);
+    EXPECT_EQ(taps[1].ir_length, 6u);
+
+    // A given length is kept even where the pattern suggests another.
+    taps = two_taps();
+    taps[0].ir_length = 7;
+    taps[0].ir_length_given = true;
+    const BITS odd = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0};  // a capture with 1,0 inside it
+    ASSERT_TRUE(jtag::read_ir_lengths(ir_capture(odd), taps, error)) << error;
+    EXPECT_EQ(taps[0].ir_length, 7u);
+    EXPECT_EQ(taps[1].ir_length, 4u);
+
+    taps = two_taps();
+    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture({0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0}), taps, error));
+    EXPECT_NE(error.find("ir_length"), std::string::npos) << error;
+    taps = two_taps();
+    taps[0].ir_length = taps[1].ir_length = 5;
+    taps[0].ir_length_given = taps[1].ir_length_given = true;
+    error.clear();
+    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture(k_board_ir), taps, error));
+    EXPECT_NE(error.find("ir_length"), std::string::npos) << error;
+    // An IR that never passes the probe's ones through.
+    taps = two_taps();
+    EXPECT_FALSE(jtag::read_ir_lengths(BITS(jtag::ir_probe_bits().size()), taps, error));
+    // More TAPs than the IR has room for, at two bits each.
+    std::vector<jtag::TAP_FACTS> many(6);
+    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture(k_board_ir), many, error));
+}
+
+/// A descriptor: the head, then one word per UART.
+BITS descriptor(unsigned version, unsigned count, unsigned ir_length, const std::vector<std::uint32_t>& uarts,
+                std::uint32_t magic = jtag::k_descriptor_magic) {
+    BITS bits;
+    jtag::append(bits, magic, 32);
+    jtag::append(bits, version | count << 8 | ir_length << 16, 32);
+    for (std::uint32_t word : uarts)
+        jtag::append(bits, word, 32);
+    return bits;
+}
+
+std::uint32_t uart_word(unsigned instruction, unsigned rx_log2 = 6, unsigned tx_log2 = 6) {
+    return instruction | rx_log2 << 8 | tx_log2 << 12 | 1u << 16;
+}
+
+TEST(Descriptor, HeadAndUarts) {
+    jtag::DESCRIPTOR found;
+    std::string error;
+    ASSERT_TRUE(jtag::read_descriptor(descriptor(1, 2, 6, {uart_word(0x20, 4, 7), uart_word(0x21)}), 6, found, error))
+        << error;
+    ASSERT_EQ(found.uarts.size(), 2u);
+    EXPECT_EQ(found.uarts[0].instruction, 0x20u);
+    EXPECT_EQ(found.uarts[0].rx_depth, 16u);
+    EXPECT_EQ(found.uarts[0].tx_depth, 128u);
+    EXPECT_EQ(found.uarts[1].instruction, 0x21u);
+    // The depth fields are four bits: 2^15 is the deepest a descriptor can claim.
+    ASSERT_TRUE(jtag::read_descriptor(descriptor(1, 1, 6, {uart_word(0x3E, 15, 0)}), 6, found, error)) << error;
+    EXPECT_EQ(found.uarts[0].rx_depth, 32768u);
+    EXPECT_EQ(found.uarts[0].tx_depth, 1u);
+
+    EXPECT_EQ(jtag::read_descriptor_head(descriptor(1, 1, 6, {}, 0x55A71C3C), 6, found, error),
+              jtag::DESCRIPTOR_READ::absent);
+    EXPECT_EQ(jtag::read_descriptor_head(BITS(63, true), 6, found, error), jtag::DESCRIPTOR_READ::absent);
+    EXPECT_EQ(jtag::read_descriptor_head(descriptor(2, 1, 6, {}), 6, found, error),
+              jtag::DESCRIPTOR_READ::unknown_version);
+    EXPECT_EQ(jtag::read_descriptor_head(descriptor(1, 33, 6, {}), 6, found, error),
+              jtag::DESCRIPTOR_READ::impossible);
+    EXPECT_EQ(jtag::read_descriptor_head(descriptor(1, 1, 8, {}), 6, found, error),
+              jtag::DESCRIPTOR_READ::impossible);
+
+    const std::vector<BITS> refused = {
+        descriptor(1, 2, 6, {uart_word(0x20), uart_word(0x20)}),      // the same instruction twice
+        descriptor(1, 1, 6, {uart_word(jtag::k_ir_discover)}),        // DISCOVER as a UART
+        descriptor(1, 1, 6, {uart_word(0x40)}),                       // wider than the IR
+        descriptor(1, 3, 6, {uart_word(0x20), uart_word(0x21)}),      // cut short
+        descriptor(2, 1, 6, {uart_word(0x20)}),
+    };
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+        error.clear();
+        EXPECT_FALSE(jtag::read_descriptor(refused[i], 6, found, error)) << i;
+        EXPECT_FALSE(error.empty()) << i;
+    }
+}
+
+TEST(UartField, HeaderLayout) {
+    const std::uint8_t send[] = {0x41, 0x42, 0x43};
+    const BITS field = jtag::uart_field(send, 2, 5, 4);
+    ASSERT_EQ(field.size(), jtag::uart_field_length(4));
+    EXPECT_TRUE(field[0]);  // the start bit
+    EXPECT_EQ(jtag::from_bits(field, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA5u << 24);
+    EXPECT_EQ(jtag::from_bits(field, 33, 8), 0x41u);
+    EXPECT_EQ(jtag::from_bits(field, 41, 8), 0x42u);
+    EXPECT_EQ(jtag::from_bits(field, 49, 16), 0u);  // the third byte is not sent
+}
+
+/// A core's capture: its header, the slots, the bit of no meaning.
+BITS core_capture(unsigned available, unsigned room, const std::vector<std::uint8_t>& slots,
+                  unsigned mark = 0x5A) {
+    BITS bits;
+    jtag::append(bits, available | room << 8 | 1u << 16 | mark << 24, 32);
+    for (std::uint8_t byte : slots)
+        jtag::append(bits, byte, 8);
+    bits.push_back(true);
+    return bits;
+}
+
+TEST(UartField, TakenAndAcceptedAreTheCoresCounts) {
+    jtag::UART_STATUS status;
+    std::string error;
+    const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0});
+    struct CASE {
+        unsigned sends, takes, slots;
+        std::size_t taken;
+        unsigned accepted;
+    };
+    const CASE cases[] = {
+        {4, 4, 4, 3, 4},   // taken limited by what is available
+        {4, 2, 4, 2, 4},   // by what the host takes
+        {0, 0, 4, 0, 0},
+        {4, 4, 2, 2, 2},   // by the slots
+    };
+    for (const CASE& c : cases) {
+        ASSERT_TRUE(jtag::read_uart_field(captured, c.sends, c.takes, c.slots, status, error)) << error;
+        EXPECT_EQ(status.taken_bytes.size(), c.taken) << c.takes << " " << c.slots;
+        EXPECT_EQ(status.accepted, c.accepted) << c.sends << " " << c.slots;
+    }
+    ASSERT_TRUE(jtag::read_uart_field(captured, 4, 4, 4, status, error));
+    EXPECT_EQ(status.taken_bytes, (std::vector<std::uint8_t>{0x61, 0x62, 0x63}));
+    EXPECT_EQ(status.available, 3u);
+    EXPECT_EQ(status.room, 10u);
+    EXPECT_EQ(status.version, 1u);
+    ASSERT_TRUE(jtag::read_uart_field(core_capture(0, 1, {0, 0, 0, 0}), 4, 0, 4, status, error));
+    EXPECT_EQ(status.accepted, 1u);  // room for one
+
+    EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3, 4}, 0x5B), 4, 4, 4, status, error));
+    EXPECT_FALSE(jtag::read_uart_field(BITS(jtag::uart_field_length(4), true), 4, 4, 4, status, error));
+    EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3}), 4, 4, 4, status, error));  // too short
+}
+
+}  // namespace
