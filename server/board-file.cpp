@@ -72,6 +72,8 @@ struct Checker {
         const toml::node* where = nullptr;
         if (!get(table, key, given, where))
             return false;
+        if (where == nullptr)
+            return true;  // not given: the caller's default stands, even one outside the range
         const std::int64_t number = std::get<std::int64_t>(given);
         if (number < low || number > high)
             return fail(*where, std::string("'") + key + "' must be from " + std::to_string(low) + " to " +
