@@ -137,11 +137,16 @@ TEST(RemoteBitbang, ScanOfATapBeyondTheChainIsRefusedNotReadPastTheReplies) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(RemoteBitbang, PausedScanIsCommittedByTheNextBatch) {
+TEST(RemoteBitbang, APausedScanIsCommittedOnlyByTheBitItLeftOut) {
+    // The commit shifts one zero (Shift-DR to Exit1-DR) on its way to Update-DR.
     TAP_STATE state = TAP_STATE::pause_dr;
-    const jtag::BITBANG_BATCH batch = jtag::bitbang_requests({SCAN::idle()}, k_board, state);
-    EXPECT_EQ(batch.requests, clock(1) + clock(1) + clock(0) + "R");  // Exit2-DR, Update-DR, Run-Test/Idle
+    jtag::BITBANG_BATCH batch = jtag::bitbang_requests({SCAN::commit()}, k_board, state);
+    EXPECT_EQ(batch.requests, clock(1) + clock(0) + clock(1) + clock(1) + clock(0) + "R");
     EXPECT_EQ(state, TAP_STATE::idle);
+    // Leaving Pause-DR any other way shifts nothing: Exit2-DR, Update-DR, Run-Test/Idle.
+    state = TAP_STATE::pause_dr;
+    batch = jtag::bitbang_requests({SCAN::idle(2)}, k_board, state);
+    EXPECT_EQ(batch.requests, clock(1) + clock(1) + clock(0) + clock(0) + clock(0) + "R");
 }
 
 TEST(OpenocdTcl, ScriptAndRefusals) {
@@ -153,15 +158,25 @@ TEST(OpenocdTcl, ScriptAndRefusals) {
         << error;
     EXPECT_EQ(script, "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 33 0x0000001a5 -endstate DRPAUSE");
     ASSERT_TRUE(jtag::tcl_script({SCAN::dr(0, jtag::to_bits(1, 1)), SCAN::idle()}, k_board, script, error));
-    EXPECT_EQ(script, "drscan other.tap 1 0x1; runtest 0");
+    // What follows the last DR scan is a group of its own, which adds nothing to the result.
+    EXPECT_EQ(script, "concat [drscan other.tap 1 0x1] [runtest 0]");
+    // Several DR scans: each group's result is its scan's, joined by concat;
+    // the commit shifts the bit a paused scan left out.
+    ASSERT_TRUE(jtag::tcl_script({SCAN::dr(1, jtag::to_bits(5, 4), true), SCAN::commit(), SCAN::idle(8),
+                                  SCAN::dr(1, jtag::to_bits(3, 4), true)},
+                                 k_board, script, error));
+    EXPECT_EQ(script, "concat [drscan fpga.tap 4 0x5 -endstate DRPAUSE] [pathmove DRPAUSE DREXIT2 DRSHIFT DREXIT1 "
+                      "DRUPDATE IDLE; runtest 8; drscan fpga.tap 4 0x3 -endstate DRPAUSE]");
+    jtag::CAPTURED captured;
+    ASSERT_TRUE(jtag::parse_drscan_replies("05 0x3\n", {4, 4}, captured, error)) << error;
+    EXPECT_EQ(captured, (jtag::CAPTURED{jtag::to_bits(5, 4), jtag::to_bits(3, 4)}));
+    EXPECT_FALSE(jtag::parse_drscan_replies("05", {4, 4}, captured, error));
 
     const std::vector<std::vector<SCAN>> refused = {
         {SCAN::dr(-1, BITS(8, true))},                               // the whole chain
         {SCAN::ir(-1, BITS(11, true))},
         {SCAN::reset()},
         {SCAN::ir(2, BITS(6, true))},                                // no such TAP
-        {SCAN::dr(1, BITS(8)), SCAN::dr(1, BITS(8))},                // a scan after the DR
-        {SCAN::dr(1, BITS(8)), SCAN::ir(1, BITS(6, true))},
     };
     for (std::size_t i = 0; i < refused.size(); ++i) {
         error.clear();

@@ -100,83 +100,6 @@ TEST(BoardFile, WrongTypesAndRanges) {
     EXPECT_EQ(parse_error("cable = 3\n"), "lab.toml:1: 'cable' must be an array of tables ([[...]])");
 }
 
-TEST(BoardFile, AdapterCablesTakeAnAddressAndDeviceHints) {
-    BoardConfig board;
-    std::string error;
-    // Each hint is optional: a device table may give any of them or none.
-    ASSERT_TRUE(parse_board(R"(
-[[cable]]
-name = "SimJTAG [openocd]"
-adapter = "openocd"
-address = "127.0.0.1:6666"
-[[cable.device]]
-ir_length = 6
-user_instructions = [0x02, 0x03]
-[[cable.device]]
-[[cable.device]]
-idcode = 0x17e01f57
-rx_fifo = 255
-tx_fifo = 1
-[[cable]]
-name = "SimJTAG [jtag-sim]"
-adapter = "remote_bitbang"
-address = "127.0.0.1:44853"
-)", "lab.toml", board, error)) << error;
-    ASSERT_EQ(board.cables.size(), 2u);
-    const CableConfig& openocd = board.cables[0];
-    EXPECT_EQ(openocd.adapter, "openocd");
-    EXPECT_EQ(openocd.adapter_host, "127.0.0.1");
-    EXPECT_EQ(openocd.adapter_port, 6666);
-    EXPECT_TRUE(openocd.devices.empty());
-    ASSERT_EQ(openocd.jtag_devices.size(), 3u);
-    const JtagDeviceHint& fpga = openocd.jtag_devices[0];
-    EXPECT_EQ(fpga.ir_length, 6u);
-    EXPECT_FALSE(fpga.idcode.has_value());
-    EXPECT_EQ(fpga.user_instructions, (std::vector<unsigned>{0x02, 0x03}));
-    EXPECT_EQ(fpga.rx_fifo, 64u);
-    EXPECT_EQ(fpga.tx_fifo, 64u);
-    const JtagDeviceHint& none = openocd.jtag_devices[1];
-    EXPECT_EQ(none.ir_length, 0u);  // probed
-    EXPECT_FALSE(none.idcode.has_value());
-    EXPECT_TRUE(none.user_instructions.empty());
-    const JtagDeviceHint& ours = openocd.jtag_devices[2];
-    EXPECT_EQ(ours.ir_length, 0u);
-    EXPECT_EQ(ours.idcode, 0x17e01f57u);
-    EXPECT_EQ(ours.rx_fifo, 255u);
-    EXPECT_EQ(ours.tx_fifo, 1u);
-    EXPECT_EQ(board.cables[1].adapter, "remote_bitbang");
-    EXPECT_EQ(board.cables[1].adapter_port, 44853);
-    EXPECT_TRUE(board.cables[1].jtag_devices.empty());
-}
-
-TEST(BoardFile, AdapterCablesRefuseSimulatedKeysAndBadHints) {
-    const std::string cable = "[[cable]]\nname = \"a\"\nadapter = \"remote_bitbang\"\naddress = \"127.0.0.1:1\"\n";
-    const std::string device = cable + "[[cable.device]]\n";
-    EXPECT_EQ(parse_error(device + "ir_length = 1\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
-    EXPECT_EQ(parse_error(device + "ir_length = 33\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
-    EXPECT_EQ(parse_error(device + "idcode = -1\n"), "lab.toml:6: 'idcode' must be from 0 to 4294967295");
-    EXPECT_EQ(parse_error(device + "idcode = 0x100000000\n"), "lab.toml:6: 'idcode' must be from 0 to 4294967295");
-    EXPECT_EQ(parse_error(device + "rx_fifo = 256\n"), "lab.toml:6: 'rx_fifo' must be from 1 to 255");
-    EXPECT_EQ(parse_error(device + "tx_fifo = 0\n"), "lab.toml:6: 'tx_fifo' must be from 1 to 255");
-    EXPECT_EQ(parse_error(device + "user_instructions = 2\n"),
-              "lab.toml:6: 'user_instructions' must be an array of integers, e.g. [0x02]");
-    EXPECT_EQ(parse_error(device + "user_instructions = [2, \"3\"]\n"),
-              "lab.toml:6: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
-    EXPECT_EQ(parse_error(device + "[[cable.device.uart]]\n"),
-              "lab.toml:6: a cable with an adapter finds its JTAG UARTs by scanning; for a TAP without a "
-              "descriptor give 'user_instructions'");
-    EXPECT_EQ(parse_error(device + "target = \"demo\"\n"), "lab.toml:6: unknown key 'target' in a device");
-    EXPECT_EQ(parse_error(cable + "plugged = true\n").substr(0, 28), "lab.toml:5: 'plugged' is for");
-    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\nadapter = \"jtag\"\naddress = \"127.0.0.1:1\"\n"),
-              "lab.toml:3: unknown adapter 'jtag' (remote_bitbang or openocd)");
-    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\nadapter = \"openocd\"\n"),
-              "lab.toml:1: a cable with an adapter needs an 'address' (HOST:PORT)");
-    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\naddress = \"127.0.0.1:1\"\n"),
-              "lab.toml:3: 'address' is for a cable with an 'adapter'");
-    EXPECT_EQ(parse_error("[[cable]]\nname = \"a\"\nadapter = \"openocd\"\naddress = \"127.0.0.1:0\"\n"),
-              "lab.toml:4: 'address': the port must not be 0");
-}
-
 TEST(BoardFile, TargetSettingsAreChecked) {
     const std::string uart = "[[cable]]\nname = \"a\"\n[[cable.device]]\n[[cable.device.uart]]\n";
     EXPECT_EQ(parse_error(uart + "target = \"shell\"\n"),
@@ -201,6 +124,7 @@ address = "127.0.0.1:4444"
 [[cable.device]]
 ir_length = 5
 [[cable.device]]
+[[cable.device]]
 idcode = 0x17e01f57
 user_instructions = [0x02, 0x22]
 rx_fifo = 16
@@ -216,14 +140,19 @@ address = "[::1]:6666"
     EXPECT_EQ(direct.adapter_host, "127.0.0.1");
     EXPECT_EQ(direct.adapter_port, 4444u);
     EXPECT_TRUE(direct.devices.empty());
-    ASSERT_EQ(direct.jtag_devices.size(), 2u);
+    ASSERT_EQ(direct.jtag_devices.size(), 3u);
     EXPECT_EQ(direct.jtag_devices[0].ir_length, 5u);
     EXPECT_FALSE(direct.jtag_devices[0].idcode.has_value());
-    EXPECT_EQ(direct.jtag_devices[1].ir_length, 0u);  // probed
-    EXPECT_EQ(direct.jtag_devices[1].idcode, 0x17e01f57u);
-    EXPECT_EQ(direct.jtag_devices[1].user_instructions, (std::vector<unsigned>{0x02, 0x22}));
-    EXPECT_EQ(direct.jtag_devices[1].rx_fifo, 16u);
-    EXPECT_EQ(direct.jtag_devices[1].tx_fifo, 255u);
+    // A device table may give no fact at all: everything is probed.
+    EXPECT_EQ(direct.jtag_devices[1].ir_length, 0u);
+    EXPECT_FALSE(direct.jtag_devices[1].idcode.has_value());
+    EXPECT_TRUE(direct.jtag_devices[1].user_instructions.empty());
+    EXPECT_EQ(direct.jtag_devices[1].rx_fifo, 64u);
+    EXPECT_EQ(direct.jtag_devices[2].ir_length, 0u);  // probed
+    EXPECT_EQ(direct.jtag_devices[2].idcode, 0x17e01f57u);
+    EXPECT_EQ(direct.jtag_devices[2].user_instructions, (std::vector<unsigned>{0x02, 0x22}));
+    EXPECT_EQ(direct.jtag_devices[2].rx_fifo, 16u);
+    EXPECT_EQ(direct.jtag_devices[2].tx_fifo, 255u);
     EXPECT_EQ(board.cables[1].adapter, "openocd");
     EXPECT_EQ(board.cables[1].adapter_host, "::1");
     EXPECT_EQ(board.cables[1].adapter_port, 6666u);
@@ -252,6 +181,11 @@ address = "[::1]:6666"
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 1\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 33\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nrx_fifo = 256\n"), "lab.toml:6: 'rx_fifo' must be from 1 to 255");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\ntx_fifo = 0\n"), "lab.toml:6: 'tx_fifo' must be from 1 to 255");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nidcode = -1\n"), "lab.toml:6: 'idcode' must be from 0 to 4294967295");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\nidcode = 0x100000000\n"),
+              "lab.toml:6: 'idcode' must be from 0 to 4294967295");
+    EXPECT_EQ(parse_error(real + "[[cable.device]]\ntarget = \"demo\"\n"), "lab.toml:6: unknown key 'target' in a device");
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = 2\n"),
               "lab.toml:6: 'user_instructions' must be an array of integers, e.g. [0x02]");
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [\n  0x02,\n  -1,\n]\n"),
