@@ -23,6 +23,17 @@ using namespace std::chrono_literals;
 
 std::string board_sim_program() { return TT_BOARD_SIM; }
 
+bool have_openocd() {
+    int status = 0;
+    test_support::run_command({"/bin/sh", "-c", "command -v openocd"}, {}, &status);
+    return status == 0;
+}
+
+const std::vector<std::string> k_board_taps = {
+    "jtag newtap other tap -irlen 5 -expected-id 0x30a51e2b",
+    "jtag newtap fpga tap -irlen 6 -expected-id 0x17e01f57",
+};
+
 namespace {
 
 int connect_to(int port) {

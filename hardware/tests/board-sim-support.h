@@ -14,6 +14,15 @@
 #include "tests/support/temp-dir.h"
 
 std::string board_sim_program();
+
+/// Whether OpenOCD is installed; the tests that need it skip without it.
+bool have_openocd();
+#define NEED_OPENOCD()                                                   \
+    if (!have_openocd())                                                 \
+    GTEST_SKIP() << "openocd is missing (Debian: openocd)"
+
+/// The simulated board's TAPs declared for OpenOCD, nearest TDO first.
+extern const std::vector<std::string> k_board_taps;
 /// A loopback port free at the time of the call.
 int free_port();
 

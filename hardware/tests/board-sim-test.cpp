@@ -16,20 +16,7 @@ namespace {
 
 constexpr unsigned k_discover = 0x02, k_user0 = 0x20, k_bypass = 0x3F;
 
-bool have_openocd() {
-    int status = 0;
-    run_command({"/bin/sh", "-c", "command -v openocd"}, {}, &status);
-    return status == 0;
-}
-
-#define NEED_OPENOCD()                                                   \
-    if (!have_openocd())                                                 \
-    GTEST_SKIP() << "openocd is missing (Debian: openocd)"
-
-const std::vector<std::string> k_declared = {
-    "jtag newtap other tap -irlen 5 -expected-id 0x30a51e2b",
-    "jtag newtap fpga tap -irlen 6 -expected-id 0x17e01f57",
-};
+const std::vector<std::string>& k_declared = k_board_taps;
 
 }  // namespace
 

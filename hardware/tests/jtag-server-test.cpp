@@ -25,21 +25,12 @@ using namespace test_support;
 
 namespace {
 
-bool have_openocd() {
-    int status = 0;
-    run_command({"/bin/sh", "-c", "command -v openocd"}, {}, &status);
-    return status == 0;
-}
-
-#define NEED_OPENOCD()                                                   \
-    if (!have_openocd())                                                 \
-    GTEST_SKIP() << "openocd is missing (Debian: openocd)"
-
-const std::vector<std::string> k_declared = {
-    "jtag newtap other tap -irlen 5 -expected-id 0x30a51e2b",
-    "jtag newtap fpga tap -irlen 6 -expected-id 0x17e01f57",
-    "init",
-};
+/// The board's TAPs declared, then OpenOCD's init.
+const std::vector<std::string> k_declared = [] {
+    std::vector<std::string> commands = k_board_taps;
+    commands.push_back("init");
+    return commands;
+}();
 
 std::string real_cable(const std::string& adapter, int port, const std::string& extra = {}) {
     return "[[cable]]\nname = \"SimJTAG [real]\"\nadapter = \"" + adapter + "\"\naddress = \"127.0.0.1:" +
@@ -56,21 +47,13 @@ std::vector<std::string> words_after(const std::string& text, const std::string&
     return found;
 }
 
-/// "IDCODE/IR length" of each TAP, from OpenOCD's autoprobe lines ("jtag
-/// newtap auto0 tap -irlen 5 -expected-id 0x30a51e2b") or chainprobe's device
-/// lines ("IDCODE 0x30a51e2b (...), IR length 5").
-std::vector<std::string> autoprobed_taps(const std::string& log) {
-    const auto lengths = words_after(log, " tap -irlen ");
-    const auto idcodes = words_after(log, " -expected-id ");
-    std::vector<std::string> taps;
-    for (std::size_t t = 0; t < lengths.size() && t < idcodes.size(); ++t)
-        taps.push_back(idcodes[t] + "/" + lengths[t]);
-    return taps;
-}
-
-std::vector<std::string> listed_taps(const std::string& listing) {
-    const auto idcodes = words_after(listing, ": IDCODE ");
-    const auto lengths = words_after(listing, "), IR length ");
+/// "IDCODE/IR length" of each TAP, the IDCODE after `idcode` and the length
+/// after `length`: in OpenOCD's autoprobe lines ("jtag newtap auto0 tap
+/// -irlen 5 -expected-id 0x30a51e2b") and chainprobe's device lines
+/// ("IDCODE 0x30a51e2b (...), IR length 5").
+std::vector<std::string> taps_in(const std::string& text, const std::string& idcode, const std::string& length) {
+    const auto idcodes = words_after(text, idcode);
+    const auto lengths = words_after(text, length);
     std::vector<std::string> taps;
     for (std::size_t t = 0; t < lengths.size() && t < idcodes.size(); ++t)
         taps.push_back(idcodes[t] + "/" + lengths[t]);
@@ -179,13 +162,13 @@ TEST(RealChain, ChainprobeListsTheTapsOpenOcdsAutoprobeFinds) {
     openocd_process openocd(probed.port(), {"init", "shutdown"});
     ASSERT_EQ(openocd.wait_exit(), 0) << openocd.log();
     const std::string log = openocd.log();
-    const auto autoprobed = autoprobed_taps(log);
+    const auto autoprobed = taps_in(log, " -expected-id ", " tap -irlen ");
 
     board_sim board({"--uart", "loopback", "--uart", "loopback"});
     jtag_server server(real_cable("remote_bitbang", board.port()));
     std::string listing;
     ASSERT_EQ(server.chainprobe({}, &listing), 0) << listing;
-    const auto listed = listed_taps(listing);
+    const auto listed = taps_in(listing, ": IDCODE ", "), IR length ");
     ASSERT_EQ(autoprobed.size(), 2u) << log;
     EXPECT_EQ(listed, autoprobed) << listing << log;
     EXPECT_NE(listing.find("adapter remote_bitbang at 127.0.0.1:" + std::to_string(board.port())), std::string::npos)
