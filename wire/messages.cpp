@@ -137,8 +137,12 @@ std::vector<std::uint8_t> encode(const ListReply& message) {
             }
         }
     }
-    if (message.server_version) {
+    bool facts = false;
+    for (const CableInfo& cable : message.cables)
+        facts = facts || !cable.adapter.empty() || !cable.tap_notes.empty();
+    if (message.server_version)
         writer.text(*message.server_version);
+    if (message.server_version && facts) {
         writer.u32(static_cast<std::uint32_t>(message.cables.size()));
         for (const CableInfo& cable : message.cables) {
             writer.text(cable.adapter);
@@ -208,6 +212,12 @@ bool decode(const FrameView& frame, ListReply& message) {
             for (std::uint32_t n = 0; n < notes && reader.ok(); ++n)
                 cable.tap_notes.push_back(reader.text());
         }
+        // Sent only when a cable has any: one form for each reply.
+        bool facts = false;
+        for (const CableInfo& cable : message.cables)
+            facts = facts || !cable.adapter.empty() || !cable.tap_notes.empty();
+        if (!facts)
+            return false;
     }
     return reader.finished();
 }
