@@ -111,6 +111,18 @@ bool decode(const FrameView& frame, OpenReply& message) {
     return reader.finished();
 }
 
+namespace {
+
+/// Whether any cable of the reply is a real chain with facts to list.
+bool has_chain_facts(const ListReply& message) {
+    for (const CableInfo& cable : message.cables)
+        if (!cable.adapter.empty() || !cable.tap_notes.empty())
+            return true;
+    return false;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> encode(const ListReply& message) {
     PayloadWriter writer;
     writer.u32(static_cast<std::uint32_t>(message.cables.size()));
@@ -137,12 +149,9 @@ std::vector<std::uint8_t> encode(const ListReply& message) {
             }
         }
     }
-    bool facts = false;
-    for (const CableInfo& cable : message.cables)
-        facts = facts || !cable.adapter.empty() || !cable.tap_notes.empty();
     if (message.server_version)
         writer.text(*message.server_version);
-    if (message.server_version && facts) {
+    if (message.server_version && has_chain_facts(message)) {
         writer.u32(static_cast<std::uint32_t>(message.cables.size()));
         for (const CableInfo& cable : message.cables) {
             writer.text(cable.adapter);
@@ -213,10 +222,7 @@ bool decode(const FrameView& frame, ListReply& message) {
                 cable.tap_notes.push_back(reader.text());
         }
         // Sent only when a cable has any: one form for each reply.
-        bool facts = false;
-        for (const CableInfo& cable : message.cables)
-            facts = facts || !cable.adapter.empty() || !cable.tap_notes.empty();
-        if (!facts)
+        if (!has_chain_facts(message))
             return false;
     }
     return reader.finished();
