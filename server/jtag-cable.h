@@ -20,6 +20,7 @@
 #include "jtag/chain-probe.h"
 #include "server/board.h"
 #include "server/chain.h"
+#include "server/poll-plan.h"
 
 class CORE_LINK;
 
@@ -61,8 +62,19 @@ private:
 
     void poll();
     void poll_after(std::chrono::microseconds pause);
+    /// What the poll's transaction captured: true when the cable is still up.
+    bool take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::vector<jtag::UART_REQUEST>& requests,
+                    const jtag::CAPTURED& captured, bool& moved);
+    /// A status read of `link` shows its counts: a commit of it lost with a reply is settled.
+    void settle(CORE_LINK& link, const jtag::UART_STATUS& status);
+    /// The transaction failed: commits it carried may or may not have reached their cores.
+    void keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan, const std::vector<jtag::UART_REQUEST>& requests);
+    /// The core behind `link` does not answer as a JTAG UART: only its holder is told.
+    void silence(CORE_LINK& link, const std::string& problem);
     /// The scan before this one reached Update-DR: its bytes count.
     void confirm();
+    /// The scan before this one did not commit: its bytes are still where they were.
+    void drop_pending();
 
     CABLE& m_cable;
     CableConfig m_config;
@@ -87,5 +99,6 @@ private:
     CORE_LINK* m_pending_link = nullptr;
     std::vector<std::uint8_t> m_pending_taken;
     unsigned m_pending_accepted = 0;
+    std::uint8_t m_pending_rx = 0, m_pending_tx = 0;  ///< the core's counts before it (version 2)
     std::uint64_t m_layout = 0;  ///< a hash of the chain found, to keep UARTs across reconnections
 };

@@ -1,0 +1,74 @@
+// The plan of a real cable's poll, and how a lost commit is settled.
+#include "server/poll-plan.h"
+
+#include <algorithm>
+
+POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openocd, bool selected) {
+    POLL_PLAN plan;
+    plan.commit_first = paused.exists;
+    if (core == nullptr)
+        return plan;
+    // Through OpenOCD somebody else may have shifted the IR since: select in every command.
+    plan.select = openocd || !selected;
+    if (!core->settled) {
+        // A commit's reply was lost: read the counts before anything moves.
+        plan.scans.push_back({0, 0, 0, 0, false});
+        return plan;
+    }
+    const bool same = paused.exists && paused.same_core;
+    // A core that was full, or is being filled by the commit just before,
+    // gets a moment for its CPU to read before its room is captured again;
+    // without it the capture follows that commit by three clocks.
+    const bool filling = same && paused.accepted > 0 && core->waiting > paused.accepted;
+    if (core->full || filling)
+        plan.idle_clocks = 2 * core->slots;
+    // The paused scan commits in this same transaction: its bytes are
+    // neither sent again nor given room twice.
+    const std::size_t committed = same ? std::min<std::size_t>(paused.accepted, core->waiting) : 0;
+    const std::size_t taken_before = same ? paused.taken : 0;
+    std::size_t room = core->room > taken_before ? core->room - taken_before : 0;
+    const std::size_t waiting = core->waiting - committed;
+    POLL_PLAN::STEP step;
+    step.from = committed;
+    step.slots = core->quiet ? static_cast<unsigned>(std::min<std::size_t>(
+                                   std::max<std::size_t>(waiting, core->seen_available), core->slots))
+                             : core->slots;
+    step.sends = static_cast<unsigned>(std::min<std::size_t>(waiting, step.slots));
+    step.takes = static_cast<unsigned>(std::min<std::size_t>(room, step.slots));
+    // A scan that only sends (the core showed nothing to take) loses no
+    // target bytes if its reply is lost: it is committed at once, and its
+    // core's CPU reads the bytes while the next transaction is prepared.
+    // (Not right after a paused scan of the same core with counts: a lost
+    // reply would then leave two commits of one core to tell apart.)
+    plan.commit_last = step.sends > 0 && core->seen_available == 0 && !core->streaming && !(same && core->version >= 2);
+    if (plan.commit_last)
+        step.takes = 0;
+    plan.scans.push_back(step);
+    // Through OpenOCD each command costs far more than its bits: while only
+    // the core has bytes to give, one command may carry several scans, each
+    // committed by the next. A lost reply then loses what the committed ones
+    // took, so only cores without counts (version 1) are read that way.
+    const bool batch = openocd && core->version < 2 && !plan.commit_last && core->streaming && step.sends == 0;
+    while (batch && plan.scans.size() < k_scans_per_batch && room >= std::size_t{step.takes} + core->slots) {
+        room -= step.takes;
+        step.takes = core->slots;
+        step.slots = core->slots;
+        plan.scans.push_back(step);
+    }
+    return plan;
+}
+
+COMMIT_OUTCOME settle_commit(const UNSETTLED_COMMIT& commit, std::uint8_t rx_now, std::uint8_t tx_now,
+                             unsigned& accepted) {
+    const unsigned rx_moved = static_cast<std::uint8_t>(rx_now - commit.rx_before);
+    const unsigned tx_moved = static_cast<std::uint8_t>(tx_now - commit.tx_before);
+    accepted = 0;
+    if (rx_moved == 0 && tx_moved == 0)
+        return COMMIT_OUTCOME::no_effect;  // also when it would have moved nothing: the same either way
+    if (tx_moved != commit.taken % 256)
+        return COMMIT_OUTCOME::unknown;
+    if (commit.accepted_known ? rx_moved != commit.accepted % 256 : rx_moved > commit.accepted)
+        return COMMIT_OUTCOME::unknown;
+    accepted = rx_moved;
+    return COMMIT_OUTCOME::took_effect;
+}
