@@ -179,7 +179,7 @@ BITS uart_field(const UART_REQUEST& request) {
     const unsigned mark = !request.commit ? 0 : request.version >= 2 ? 0xA6 : 0xA5;
     append(bits, request.sends | request.takes << 8 | request.slots << 16 | mark << 24, 32);
     if (request.version >= 2)
-        append(bits, request.rx_count | unsigned{request.tx_count} << 8, 16);
+        append(bits, request.rx_count | unsigned{request.tx_count} << 8 | unsigned{request.core} << 16, 24);
     for (unsigned slot = 0; slot < request.slots; ++slot)
         append(bits, slot < request.sends ? request.send[slot] : 0, 8);
     return bits;
@@ -200,9 +200,11 @@ bool read_uart_field(const BITS& captured, const UART_REQUEST& request, UART_STA
     if (status.version >= 2) {
         status.rx_count = static_cast<std::uint8_t>(from_bits(captured, 32, 8));
         status.tx_count = static_cast<std::uint8_t>(from_bits(captured, 40, 8));
+        status.core = static_cast<std::uint8_t>(from_bits(captured, 48, 8));
     }
     status.commits = request.commit && (status.version < 2 || (status.rx_count == request.rx_count &&
-                                                               status.tx_count == request.tx_count));
+                                                               status.tx_count == request.tx_count &&
+                                                               status.core == request.core));
     if (!status.commits)
         return true;
     const std::size_t first_slot = uart_header_bits(status.version);

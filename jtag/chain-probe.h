@@ -82,7 +82,7 @@ inline bool speaks_uart_version(unsigned version) {
     return version >= k_uart_oldest_version && version <= k_uart_version;
 }
 inline unsigned uart_header_bits(unsigned version) {
-    return version >= 2 ? 48 : 32;
+    return version >= 2 ? 56 : 32;
 }
 
 constexpr unsigned k_max_slots = 255;
@@ -95,8 +95,10 @@ struct UART_REQUEST {
     const std::uint8_t* send = nullptr;  ///< `sends` bytes for the receive FIFO
     unsigned sends = 0, takes = 0, slots = 0;
     bool commit = true;  ///< false: a status read
-    /// Version 2: the counts the host expects the core to show.
+    /// Version 2: the counts the host expects the core to show, and the
+    /// core it means (the low byte of the core's instruction).
     std::uint8_t rx_count = 0, tx_count = 0;
+    std::uint8_t core = 0;
 };
 
 /// The host's field: the start bit, its header and `slots` byte slots
@@ -108,11 +110,13 @@ inline std::size_t uart_field_length(unsigned version, unsigned slots) {
 
 struct UART_STATUS {
     unsigned available = 0, room = 0, version = 0;
-    /// Version 2: bytes committed each way before this scan (modulo 256).
+    /// Version 2: bytes committed each way before this scan (modulo 256),
+    /// and the core that answered (the low byte of its instruction).
     std::uint8_t rx_count = 0, tx_count = 0;
+    std::uint8_t core = 0;
     /// The scan commits once it reaches Update-DR at its full length: the
-    /// core speaks the request's version and, in version 2, its counts are
-    /// the ones the request named.
+    /// core speaks the request's version and, in version 2, it is the core
+    /// and its counts are the ones the request named.
     bool commits = false;
     std::vector<std::uint8_t> taken_bytes;  ///< the bytes the scan takes when it commits
     unsigned accepted = 0;                  ///< of the host's bytes, how many the core keeps

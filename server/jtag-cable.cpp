@@ -68,6 +68,8 @@ public:
         return room > arrived.size() ? room - arrived.size() : 0;
     }
     UART* uart() const { return m_uart; }
+    /// How a core with counts names itself: the low byte of its instruction.
+    std::uint8_t core_id() const { return static_cast<std::uint8_t>(instruction & 0xFF); }
     CORE_VIEW view() const {
         CORE_VIEW core;
         core.version = version;
@@ -78,7 +80,12 @@ public:
         core.quiet = quiet;
         core.full = full;
         core.streaming = streaming;
-        core.settled = version < 2 || (counts_known && !unsettled);
+        core.settled = version < 2 || (counts_known && !(unsettled && !unsettled->accepted_known));
+        core.unsettled = unsettled.has_value();
+        if (unsettled && unsettled->accepted_known) {
+            core.unsettled_accepted = unsettled->accepted;
+            core.unsettled_taken = unsettled->taken;
+        }
         return core;
     }
 
@@ -100,7 +107,7 @@ public:
     /// Version 2: the counts the core will show at its next capture.
     bool counts_known = false;
     std::uint8_t rx_count = 0, tx_count = 0;
-    /// A commit whose reply was lost, with the bytes it would have taken.
+    /// Version 2: a commit sent and not yet seen in the counts, with the bytes it takes.
     std::optional<UNSETTLED_COMMIT> unsettled;
     std::vector<std::uint8_t> unsettled_taken;
     std::vector<std::uint8_t> outgoing;  ///< host bytes the core has not yet kept
@@ -525,7 +532,7 @@ void JTAG_CABLE::poll() {
             if (link == nullptr && !each->silent && each->uart()->compatible())
                 link = each;
         if (link != nullptr) {
-            plan.select = openocd || m_ir_tap != link->tap || m_ir_value != link->instruction;
+            plan.select = m_ir_tap != link->tap || m_ir_value != link->instruction || (openocd && link->version < 2);
             plan.scans.push_back({0, 0, 0, 0, false});
         }
     } else {
@@ -548,11 +555,16 @@ void JTAG_CABLE::poll() {
             scans.push_back(SCAN::ir(link->tap, jtag::to_bits(link->instruction, link->ir_length)));
         if (plan.idle_clocks > 0)
             scans.push_back(SCAN::idle(plan.idle_clocks));
-        // The counts each scan names: the core's once the paused scan has committed.
+        // The counts each scan names: the core's once the commits sent
+        // before it (the paused scan's, an unsettled one) have taken effect.
         std::uint8_t rx = link->rx_count, tx = link->tx_count;
         if (plan.commit_first && link == m_pending_link) {
             rx = static_cast<std::uint8_t>(m_pending_rx + m_pending_accepted);
             tx = static_cast<std::uint8_t>(m_pending_tx + m_pending_taken.size());
+        }
+        if (link->unsettled && link->unsettled->accepted_known) {
+            rx = static_cast<std::uint8_t>(link->unsettled->rx_before + link->unsettled->accepted);
+            tx = static_cast<std::uint8_t>(link->unsettled->tx_before + link->unsettled->taken);
         }
         for (std::size_t i = 0; i < plan.scans.size(); ++i) {
             const POLL_PLAN::STEP& step = plan.scans[i];
@@ -567,6 +579,7 @@ void JTAG_CABLE::poll() {
             request.commit = step.commit;
             request.rx_count = rx;
             request.tx_count = tx;
+            request.core = link->core_id();
             // A status read commits nothing: it need not wait in Pause-DR.
             scans.push_back(request.commit ? SCAN::dr(link->tap, paused_field(request), true)
                                            : SCAN::dr(link->tap, jtag::uart_field(request)));
@@ -641,31 +654,14 @@ bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::v
         if (!jtag::read_uart_field(captured[first + read], requests[read], statuses[read], problem))
             break;
     if (plan.commit_first) {
-        // A commit of a core with counts is checked against what its next
-        // capture shows; any other is known to have landed by this reply.
+        // A commit of an older core is known to have landed by this reply;
+        // one of a core with counts waits for that core's next capture,
+        // which may be in this very reply.
         moved = m_pending_accepted > 0 || !m_pending_taken.empty();
-        const jtag::UART_STATUS* next = link == m_pending_link && read > 0 ? &statuses[0] : nullptr;
-        if (next != nullptr && m_pending_link->version >= 2 && next->version == m_pending_link->version) {
-            UNSETTLED_COMMIT commit{m_pending_rx, m_pending_tx, m_pending_accepted, true, m_pending_taken.size()};
-            unsigned accepted = 0;
-            switch (settle_commit(commit, next->rx_count, next->tx_count, accepted)) {
-            case COMMIT_OUTCOME::took_effect:
-                confirm();
-                break;
-            case COMMIT_OUTCOME::no_effect:
-                moved = false;
-                drop_pending();
-                break;
-            case COMMIT_OUTCOME::unknown:
-                log("JTAG UART instruction 0x" + jtag::to_hex(jtag::to_bits(link->instruction, 8)) +
-                    ": its counts moved by themselves (another host on this chain?); bytes of the last scan may "
-                    "be lost or doubled");
-                drop_pending();
-                break;
-            }
-        } else {
+        if (m_pending_link != nullptr && m_pending_link->version >= 2)
+            unsettle_pending();
+        else
             confirm();
-        }
     }
     if (link == nullptr)
         return true;
@@ -675,6 +671,13 @@ bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::v
                         std::string(captured[first + read].empty() || captured[first + read][0] ? "ones" : "zeros"),
                     true);
             return false;
+        }
+        if (!plan.select) {
+            // Perhaps another client of the adapter changed the instruction:
+            // select it and look again before blaming the core.
+            m_ir_tap = -1;
+            moved = true;
+            return true;
         }
         silence(*link, problem);
         return true;
@@ -692,6 +695,13 @@ bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::v
             link->version = status.version;
             link->counts_known = false;
             moved = true;  // scan again at once, in its version
+            return true;
+        }
+        if (link->version >= 2 && status.core != link->core_id()) {
+            // Another core answered (another client changed the instruction):
+            // it refused the scan; select this one again.
+            m_ir_tap = -1;
+            moved = true;
             return true;
         }
         if (link->version >= 2) {
@@ -716,8 +726,12 @@ bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::v
         m_pending_rx = status.rx_count;
         m_pending_tx = status.tx_count;
         // Every scan but the last was committed by the one after it.
-        if (i + 1 < requests.size() || plan.commit_last)
-            confirm();
+        if (i + 1 < requests.size() || plan.commit_last) {
+            if (link->version >= 2)
+                unsettle_pending();
+            else
+                confirm();
+        }
     }
     m_in_pause = !plan.commit_last && requests.back().commit;
     if (!m_in_pause)
@@ -750,11 +764,8 @@ void JTAG_CABLE::settle(CORE_LINK& link, const jtag::UART_STATUS& status) {
 void JTAG_CABLE::keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan,
                                 const std::vector<jtag::UART_REQUEST>& requests) {
     // The paused scan's commit was sent: it reached its core or it did not.
-    if (plan.commit_first && m_pending_link != nullptr && m_pending_link->version >= 2) {
-        m_pending_link->unsettled =
-            UNSETTLED_COMMIT{m_pending_rx, m_pending_tx, m_pending_accepted, true, m_pending_taken.size()};
-        m_pending_link->unsettled_taken = m_pending_taken;
-    }
+    if (plan.commit_first && m_pending_link != nullptr && m_pending_link->version >= 2)
+        unsettle_pending();
     // A send-only scan committed in the same transaction: how many of its
     // bytes the core kept shows in its counts.
     if (plan.commit_last && link != nullptr && link->version >= 2 && !requests.empty() && !link->unsettled) {
@@ -762,6 +773,15 @@ void JTAG_CABLE::keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan,
         link->unsettled = UNSETTLED_COMMIT{request.rx_count, request.tx_count, request.sends, false, 0};
         link->unsettled_taken.clear();
     }
+}
+
+void JTAG_CABLE::unsettle_pending() {
+    CORE_LINK* link = m_pending_link;
+    if (link != nullptr && !link->unsettled) {
+        link->unsettled = UNSETTLED_COMMIT{m_pending_rx, m_pending_tx, m_pending_accepted, true, m_pending_taken.size()};
+        link->unsettled_taken = std::move(m_pending_taken);
+    }
+    drop_pending();
 }
 
 void JTAG_CABLE::silence(CORE_LINK& link, const std::string& problem) {

@@ -75,6 +75,8 @@ private:
     void confirm();
     /// The scan before this one did not commit: its bytes are still where they were.
     void drop_pending();
+    /// Its commit was sent to a core with counts: the core's next capture tells whether it landed.
+    void unsettle_pending();
 
     CABLE& m_cable;
     CableConfig m_config;

@@ -8,14 +8,22 @@ POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openo
     plan.commit_first = paused.exists;
     if (core == nullptr)
         return plan;
-    // Through OpenOCD somebody else may have shifted the IR since: select in every command.
-    plan.select = openocd || !selected;
+    // Through OpenOCD somebody else may have shifted the IR since. A core
+    // with counts refuses a scan meant for another and names itself in its
+    // capture, so the cable selects it again only when that happened; an
+    // older core is selected in every command.
+    plan.select = !selected || (openocd && core->version < 2);
     if (!core->settled) {
         // A commit's reply was lost: read the counts before anything moves.
         plan.scans.push_back({0, 0, 0, 0, false});
         return plan;
     }
     const bool same = paused.exists && paused.same_core;
+    // What a commit of this core already sent moves: its bytes are neither
+    // sent again nor given room twice (if it did not take effect, the core
+    // refuses this scan, whose counts then are wrong, and nothing is lost).
+    const std::size_t accepted_before = (same ? paused.accepted : 0) + core->unsettled_accepted;
+    const std::size_t taken_before = (same ? paused.taken : 0) + core->unsettled_taken;
     // A core that was full, or is being filled by the commit just before,
     // gets a moment for its CPU to read before its room is captured again;
     // without it the capture follows that commit by three clocks.
@@ -24,8 +32,7 @@ POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openo
         plan.idle_clocks = 2 * core->slots;
     // The paused scan commits in this same transaction: its bytes are
     // neither sent again nor given room twice.
-    const std::size_t committed = same ? std::min<std::size_t>(paused.accepted, core->waiting) : 0;
-    const std::size_t taken_before = same ? paused.taken : 0;
+    const std::size_t committed = std::min(accepted_before, core->waiting);
     std::size_t room = core->room > taken_before ? core->room - taken_before : 0;
     const std::size_t waiting = core->waiting - committed;
     POLL_PLAN::STEP step;
@@ -38,11 +45,15 @@ POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openo
     // A scan that only sends (the core showed nothing to take) loses no
     // target bytes if its reply is lost: it is committed at once, and its
     // core's CPU reads the bytes while the next transaction is prepared.
-    // (Not right after a paused scan of the same core with counts: a lost
+    // (Not while a commit of a core with counts waits to be settled: a lost
     // reply would then leave two commits of one core to tell apart.)
-    plan.commit_last = step.sends > 0 && core->seen_available == 0 && !core->streaming && !(same && core->version >= 2);
+    const bool settling = core->version >= 2 && (same || core->unsettled);
+    plan.commit_last = step.sends > 0 && core->seen_available == 0 && !core->streaming && !settling;
     if (plan.commit_last)
         step.takes = 0;
+    // Nothing to move either way (an idle core, or a client that takes
+    // nothing): a status read, which needs no commit and no pause.
+    step.commit = step.sends > 0 || step.takes > 0;
     plan.scans.push_back(step);
     // Through OpenOCD each command costs far more than its bits: while only
     // the core has bytes to give, one command may carry several scans, each

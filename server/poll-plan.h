@@ -18,7 +18,11 @@ struct CORE_VIEW {
     bool quiet = false;            ///< the last scan moved nothing and saw nothing
     bool full = false;             ///< the last scan found less room than it had bytes to send
     bool streaming = false;        ///< the last scan took all the bytes it had room for
-    bool settled = true;           ///< its counts are known (false after a lost reply, until a status read)
+    bool settled = true;           ///< its counts are known (false until a status read has shown them)
+    /// Version 2: a commit sent but not yet seen to take effect (its core's
+    /// next capture tells), with what it moves; planned as if it did.
+    bool unsettled = false;
+    std::size_t unsettled_accepted = 0, unsettled_taken = 0;
 };
 
 /// The scan left in Pause-DR by the poll before, which this one commits first.
@@ -46,11 +50,13 @@ struct POLL_PLAN {
 constexpr unsigned k_scans_per_batch = 4;
 
 /// The plan for `core` (none: nothing to serve), after `paused`. `selected`:
-/// the core's instruction is the one the cable last shifted into its TAP.
+/// the core's instruction is the one the cable last shifted into its TAP
+/// (and, as far as the cable knows, nobody changed since).
 POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openocd, bool selected);
 
-/// A commit whose reply never came back (version 2): the counts before it
-/// and what it would have moved.
+/// A commit of a core with counts (version 2) not yet seen to take effect:
+/// the counts before it and what it would move. Its core's next capture
+/// settles it, also after a reply that never came back.
 struct UNSETTLED_COMMIT {
     std::uint8_t rx_before = 0, tx_before = 0;
     unsigned accepted = 0;         ///< host bytes it would give (at most, when not `accepted_known`)

@@ -1,17 +1,20 @@
 // The JTAG UART core: a receive FIFO (host to CPU) and a transmit FIFO (CPU
 // to host) between the user data-register port of a TAP (TCK domain) and a
 // CPU's byte streams (system clock domain). The data register (version 2)
-// moves up to 255 bytes each way per scan behind a 48-bit header;
+// moves up to 255 bytes each way per scan behind a 56-bit header;
 // hardware/README.md describes it. A scan takes and gives bytes only when it
-// reaches Update-DR with exactly the length its header declared and naming
-// the core's byte counts as they stand: a scan cut short takes nothing, and a
-// commit the host sent again after a lost reply finds the counts moved on.
+// reaches Update-DR with exactly the length its header declared, naming this
+// core and its byte counts as they stand: a scan cut short takes nothing, a
+// scan meant for another core (another host changed the instruction) takes
+// nothing, and a commit sent again after a lost reply finds the counts moved
+// on.
 // Bits are read as they arrive: leading zeros (the bypass bits of devices
 // nearer TDO, the capture bits of devices nearer TDI) are skipped up to a
 // start bit.
 module jtag_uart #(
     parameter RX_LOG2 = 6,  // receive FIFO depth 2**RX_LOG2 (2..7)
-    parameter TX_LOG2 = 6   // transmit FIFO depth 2**TX_LOG2 (2..7)
+    parameter TX_LOG2 = 6,  // transmit FIFO depth 2**TX_LOG2 (2..7)
+    parameter [7:0] ID = 8'h20  // the low byte of the user instruction it sits on
 ) (
     // User data-register port (TCK domain).
     input  wire       tck,
@@ -34,7 +37,7 @@ module jtag_uart #(
     localparam [7:0] VERSION = 8'd2;
     localparam [7:0] CORE_MARK = 8'h5A;    // last byte of the captured header
     localparam [7:0] COMMIT_MARK = 8'hA6;  // byte 3 of the host's header (version 1 used 0xA5)
-    localparam [11:0] HEADER_BITS = 12'd48;
+    localparam [11:0] HEADER_BITS = 12'd56;
     localparam RX_DEPTH = 1 << RX_LOG2;
     localparam TX_DEPTH = 1 << TX_LOG2;
 
@@ -52,14 +55,14 @@ module jtag_uart #(
     wire [TX_LOG2:0] tx_write_at_tck;
 
     // What goes out of TDO: the captured header, then the byte slots.
-    reg  [47:0] out_header = 48'd0;
+    reg  [55:0] out_header = 56'd0;
     reg  [7:0]  out_data = 8'd0;
     reg  [11:0] out_bits = 12'd0;    // bits shifted out since Capture-DR (saturates)
     reg  [7:0]  out_slot = 8'd0;
     // What comes in from TDI: zeros (the bypass bits of other devices), a
     // start bit, the host's header, then the byte slots.
     reg         started = 1'b0;
-    reg  [47:0] in_header = 48'd0;
+    reg  [55:0] in_header = 56'd0;
     reg  [6:0]  in_data = 7'd0;     // the first seven bits of the byte coming in
     reg  [11:0] in_bits = 12'd0;     // bits after the start bit (saturates)
     reg  [7:0]  in_slot = 8'd0;
@@ -77,7 +80,7 @@ module jtag_uart #(
     wire [7:0]  host_takes = in_header[15:8];
     wire [7:0]  host_length = in_header[23:16];
     wire        host_commits = in_header[31:24] == COMMIT_MARK && in_header[39:32] == rx_count &&
-                               in_header[47:40] == tx_count;
+                               in_header[47:40] == tx_count && in_header[55:48] == ID;
     wire [11:0] declared_bits = HEADER_BITS + {1'b0, host_length, 3'b000};
     wire [7:0]  next_out_slot = out_slot + 8'd1;
     wire [7:0]  incoming = {tdi, in_data};
@@ -118,7 +121,7 @@ module jtag_uart #(
         end else if (select && capture) begin
             available <= count_now;
             room <= room_now;
-            out_header <= {tx_count, rx_count, CORE_MARK, VERSION, room_now, count_now};
+            out_header <= {ID, tx_count, rx_count, CORE_MARK, VERSION, room_now, count_now};
             out_data <= tx_waiting != 0 ? tx_memory[first_tx] : 8'd0;
             out_bits <= 12'd0;
             out_slot <= 8'd0;
@@ -131,7 +134,7 @@ module jtag_uart #(
             // what is available).
             if (out_bits != 12'hFFF) out_bits <= out_bits + 12'd1;
             if (out_bits < HEADER_BITS) begin
-                out_header <= {1'b0, out_header[47:1]};
+                out_header <= {1'b0, out_header[55:1]};
             end else if (out_bits[2:0] != 3'd7) begin
                 out_data <= {1'b0, out_data[7:1]};
             end else begin
@@ -144,7 +147,7 @@ module jtag_uart #(
             end else begin
                 if (in_bits != 12'hFFF) in_bits <= in_bits + 12'd1;
                 if (in_bits < HEADER_BITS) begin
-                    in_header <= {tdi, in_header[47:1]};
+                    in_header <= {tdi, in_header[55:1]};
                 end else if (in_bits[2:0] != 3'd7) begin
                     in_data <= incoming[7:1];
                 end else begin

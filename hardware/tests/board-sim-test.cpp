@@ -193,6 +193,7 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
         UART_SCAN request;
         request.rx_count = rx_count;
         request.tx_count = tx_count;
+        request.core = static_cast<std::uint8_t>(k_user0 + 1);
         request.send.assign(send.begin(), send.begin() + std::min<std::ptrdiff_t>(send.size(), 48));
         request.takes = request.length = 48;
         const bits field = uart_scan_bits(request);

@@ -336,10 +336,25 @@ TEST(Uart, CountsTellWhetherACommitTookEffectAndARepeatedCommitMovesNothing) {
     older.insert(older.end(), head.begin(), head.end());
     older.resize(older.size() + 8 * old.length, false);
     board.probe.fpga_dr(older);
-    const UART_REPLY after = uart_reply(old, board.probe.fpga_dr(uart_scan_bits(UART_SCAN{{}, 0, 0, false, 0, 0})));
+    const UART_REPLY after = uart_reply(old, board.probe.fpga_dr(uart_scan_bits(UART_SCAN{{}, 0, 0, false, 0, 0, IR_USER0})));
     EXPECT_EQ(after.available, 2u);
     EXPECT_EQ(after.rx_count, 3u);
     EXPECT_EQ(after.tx_count, 4u);
+    EXPECT_EQ(after.core, IR_USER0) << "the core names itself";
+    // Right counts, but meant for another core (a host whose instruction
+    // another host changed): nothing moves.
+    UART_SCAN elsewhere;
+    elsewhere.send = {0xC0};
+    elsewhere.takes = elsewhere.length = 2;
+    elsewhere.rx_count = 3;
+    elsewhere.tx_count = 4;
+    elsewhere.core = IR_USER0 + 1;
+    board.probe.fpga_dr(uart_scan_bits(elsewhere));
+    board.model.run_system(30);
+    EXPECT_EQ(cpu.inbox.size(), 3u);
+    const UART_REPLY last = uart_reply(old, board.probe.fpga_dr(uart_scan_bits(UART_SCAN{{}, 0, 0, false, 0, 0, IR_USER0})));
+    EXPECT_EQ(last.available, 2u);
+    EXPECT_EQ(last.tx_count, 4u);
 }
 
 TEST(Uart, CountsFollowEveryCommitPastTheirWrap) {

@@ -155,7 +155,7 @@ TEST(Adapter, OpenocdListsTapsAndRunsAScript) {
         for (std::size_t end; (end = pending.find(jtag::k_tcl_end)) != std::string::npos;) {
             commands.push_back(pending.substr(0, end));
             pending.erase(0, end + 1);
-            reply += commands.back() == "scan_chain" ? k_scan_chain : "0x00000000000005a024000\n";
+            reply += commands.back() == "scan_chain" ? k_scan_chain : "0x0000000000000005a024000\n";
             reply += jtag::k_tcl_end;
         }
         return reply;
@@ -190,7 +190,7 @@ TEST(Adapter, OpenocdListsTapsAndRunsAScript) {
     EXPECT_EQ(status.available, 0u);
     EXPECT_EQ(status.version, 2u);
     ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 81 0x" + jtag::to_hex(field) +
+    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 89 0x" + jtag::to_hex(field) +
                                " -endstate DRPAUSE");
     EXPECT_TRUE(adapter->connected());
     EXPECT_EQ(adapter->bytes_sent(), commands[0].size() + commands[1].size() + 2);

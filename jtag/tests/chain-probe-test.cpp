@@ -167,7 +167,8 @@ TEST(Descriptor, HeadAndUarts) {
 }
 
 jtag::UART_REQUEST request(unsigned version, unsigned sends, unsigned takes, unsigned slots,
-                          std::uint8_t rx_count = 0, std::uint8_t tx_count = 0, const std::uint8_t* send = nullptr) {
+                          std::uint8_t rx_count = 0, std::uint8_t tx_count = 0, const std::uint8_t* send = nullptr,
+                          std::uint8_t core = 0x21) {
     jtag::UART_REQUEST r;
     r.version = version;
     r.send = send;
@@ -176,6 +177,7 @@ jtag::UART_REQUEST request(unsigned version, unsigned sends, unsigned takes, uns
     r.slots = slots;
     r.rx_count = rx_count;
     r.tx_count = tx_count;
+    r.core = core;
     return r;
 }
 
@@ -189,11 +191,11 @@ TEST(UartField, HeaderLayoutOfBothVersions) {
     EXPECT_EQ(jtag::from_bits(old, 41, 8), 0x42u);
     EXPECT_EQ(jtag::from_bits(old, 49, 16), 0u);  // the third byte is not sent
 
-    const BITS field = jtag::uart_field(request(2, 2, 5, 4, 0x81, 0xFE, send));
-    ASSERT_EQ(field.size(), 1 + 48 + 32u);
+    const BITS field = jtag::uart_field(request(2, 2, 5, 4, 0x81, 0xFE, send, 0x23));
+    ASSERT_EQ(field.size(), 1 + 56 + 32u);
     EXPECT_EQ(jtag::from_bits(field, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA6u << 24);
-    EXPECT_EQ(jtag::from_bits(field, 33, 16), 0x81u | 0xFEu << 8);
-    EXPECT_EQ(jtag::from_bits(field, 49, 8), 0x41u);
+    EXPECT_EQ(jtag::from_bits(field, 33, 24), 0x81u | 0xFEu << 8 | 0x23u << 16);
+    EXPECT_EQ(jtag::from_bits(field, 57, 8), 0x41u);
     jtag::UART_REQUEST status = request(2, 0, 0, 0);
     status.commit = false;
     EXPECT_EQ(jtag::from_bits(jtag::uart_field(status), 25, 8), 0u) << "a status read has no mark";
@@ -201,11 +203,12 @@ TEST(UartField, HeaderLayoutOfBothVersions) {
 
 /// A core's capture: its header, the slots, the bit of no meaning.
 BITS core_capture(unsigned available, unsigned room, const std::vector<std::uint8_t>& slots,
-                  unsigned mark = 0x5A, unsigned version = 1, std::uint8_t rx_count = 0, std::uint8_t tx_count = 0) {
+                  unsigned mark = 0x5A, unsigned version = 1, std::uint8_t rx_count = 0, std::uint8_t tx_count = 0,
+                  std::uint8_t core = 0x21) {
     BITS bits;
     jtag::append(bits, available | room << 8 | version << 16 | mark << 24, 32);
     if (version >= 2)
-        jtag::append(bits, rx_count | unsigned{tx_count} << 8, 16);
+        jtag::append(bits, rx_count | unsigned{tx_count} << 8 | unsigned{core} << 16, 24);
     for (std::uint8_t byte : slots)
         jtag::append(bits, byte, 8);
     bits.push_back(true);
@@ -264,6 +267,7 @@ TEST(UartField, ScansThatDoNotCommitMoveNothing) {
         unsigned core_version, host_version;
         std::uint8_t rx_count, tx_count;  // what the host named; the core shows 7 and 9
         bool commit;
+        std::uint8_t core = 0x21;         // the core the host meant; 0x21 answers
     };
     const CASE cases[] = {
         {"the receive count is stale", 2, 2, 6, 9, true},
@@ -271,11 +275,12 @@ TEST(UartField, ScansThatDoNotCommitMoveNothing) {
         {"a status read", 2, 2, 7, 9, false},
         {"an older core", 1, 2, 7, 9, true},
         {"a newer core", 2, 1, 7, 9, true},
+        {"another core answers (its instruction was changed)", 2, 2, 7, 9, true, 0x20},
     };
     for (const CASE& c : cases) {
         const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x5A, c.core_version,
                                            7, 9);
-        jtag::UART_REQUEST r = request(c.host_version, 4, 4, 4, c.rx_count, c.tx_count);
+        jtag::UART_REQUEST r = request(c.host_version, 4, 4, 4, c.rx_count, c.tx_count, nullptr, c.core);
         r.commit = c.commit;
         ASSERT_TRUE(jtag::read_uart_field(captured, r, status, error)) << c.what << ": " << error;
         EXPECT_FALSE(status.commits) << c.what;
