@@ -150,6 +150,7 @@ void JTAG_CABLE::stop() {
 }
 
 void JTAG_CABLE::tell_problem(const std::string& problem) {
+    m_cable.adapter = describe();
     m_cable.problem = problem;
     m_cable.adapter_errors = m_openocd ? m_openocd->errors() : std::vector<std::string>();
 }
@@ -477,8 +478,8 @@ void JTAG_CABLE::go_down(const std::string& problem, bool board_off) {
     }
     tell_problem(said);
     // OpenOCD 0.12 does not get over a lost adapter: a new one is started.
-    if (m_openocd && !board_off && !m_stopped && openocd_lost_adapter(problem))
-        m_openocd->restart(problem);
+    if (m_openocd && !board_off && !m_stopped)
+        m_openocd->restart_if_lost(problem);
     m_settled = true;
     if (m_stopped)
         return;

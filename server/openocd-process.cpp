@@ -35,7 +35,7 @@ bool openocd_lost_adapter(std::string_view error) {
     // OpenOCD's own words once its adapter is gone, and our adapter's when
     // the TCL connection drops, is refused or stalls.
     static const std::string_view signs[] = {
-        "jtag execute failed",      "JTAG scan chain interrogation failed",
+        "jtag execute failed",      "JTAG scan chain interrogation failed", "Error on socket",
         "remote_bitbang",           "Connection refused",
         "Connection reset",         "Broken pipe",
         "the adapter closed the connection", "no answer within",
@@ -152,6 +152,21 @@ void OPENOCD_SUPERVISOR::restart(const std::string& reason) {
     m_process->terminate();
 }
 
+void OPENOCD_SUPERVISOR::restart_if_lost(const std::string& problem) {
+    // Its replies say little (an empty drscan reply); its log says why.
+    read_log();
+    if (openocd_lost_adapter(problem)) {
+        restart(problem);
+        return;
+    }
+    for (const std::string& line : m_errors.lines()) {
+        if (openocd_lost_adapter(line)) {
+            restart(problem + " (OpenOCD: " + line + ")");
+            return;
+        }
+    }
+}
+
 std::vector<std::string> OPENOCD_SUPERVISOR::errors() const {
     return {m_errors.lines().begin(), m_errors.lines().end()};
 }
@@ -174,11 +189,11 @@ void OPENOCD_SUPERVISOR::launch() {
     m_started = std::chrono::steady_clock::now();
     std::string error;
     if (m_tcl_port == 0) {
-        ended("no free loopback port for OpenOCD's TCL port");
+        ended("found no free loopback port for its TCL port");
         return;
     }
     if (!m_process->start(openocd_command_line(m_settings, m_tcl_port), m_log_path, error)) {
-        ended("cannot start " + m_settings.executable + ": " + error);
+        ended("could not be started (" + m_settings.executable + "): " + error);
         return;
     }
     m_state = STATE::starting;
@@ -196,11 +211,10 @@ void OPENOCD_SUPERVISOR::tick() {
     case STATE::starting:
     case STATE::ready:
         if (!alive) {
-            ended("OpenOCD (pid " + std::to_string(pid()) + ") " + m_process->how_it_ended());
+            ended(m_process->how_it_ended());
         } else if (m_state == STATE::starting && now - m_started > k_start_guard) {
             m_process->kill();
-            ended("OpenOCD (pid " + std::to_string(pid()) + ") did not open its TCL port within " +
-                  std::to_string(k_start_guard.count()) + " s");
+            ended("did not open its TCL port within " + std::to_string(k_start_guard.count()) + " s");
         } else if (m_state == STATE::starting && !m_probing) {
             probe();
         }
@@ -279,12 +293,12 @@ void OPENOCD_SUPERVISOR::probe() {
 
 void OPENOCD_SUPERVISOR::ended(const std::string& problem) {
     const auto pause = m_backoff.next(std::chrono::steady_clock::now() - m_started);
-    const std::string said =
-        m_errors.lines().empty() ? problem : problem + " (its last error: " + m_errors.lines().back() + ")";
-    m_log(said + "; starting it again in " + std::to_string(pause.count()) + " ms");
+    const std::string said = "OpenOCD " + (pid() > 0 ? "(pid " + std::to_string(pid()) + ") " : std::string()) + problem;
+    m_log(said + (m_errors.lines().empty() ? "" : " (its last error: " + m_errors.lines().back() + ")") +
+          "; starting it again in " + std::to_string(pause.count()) + " ms");
     launch_after(pause);
     if (on_ended)
-        on_ended(problem);
+        on_ended("OpenOCD " + problem);
 }
 
 void OPENOCD_SUPERVISOR::launch_after(std::chrono::milliseconds pause) {

@@ -120,6 +120,9 @@ public:
     void when_ready(std::function<void()> done);
     /// The cable found the adapter lost: OpenOCD is ended and started anew.
     void restart(const std::string& reason);
+    /// A cable's scans failed with `problem`: when it, or what OpenOCD wrote
+    /// meanwhile, tells that OpenOCD lost its adapter, it is restarted.
+    void restart_if_lost(const std::string& problem);
     std::uint16_t tcl_port() const { return m_tcl_port; }
     const std::string& log_path() const { return m_log_path; }
     long pid() const { return m_process ? m_process->pid() : 0; }

@@ -40,6 +40,7 @@ TEST(OpenOcdProcess, LostAdapterIsToldFromOpenOcdsErrorsAndADroppedConnection) {
         {"OpenOCD's drscan reply is not 1 hex word: \"Error: pathmove: jtag execute failed\"", true},
         {"OpenOCD's drscan reply is not 1 hex word: \"Error: JTAG scan chain interrogation failed: all ones\"", true},
         {"Error: remote_bitbang: Connection reset by peer", true},
+        {"Error: Error on socket 'remote_bitbang_putc': errno==32, message: Broken pipe.", true},
         {"the adapter closed the connection", true},
         {"cannot connect: Connection refused", true},
         {"no answer within 3000 ms", true},
