@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -302,10 +303,16 @@ TEST(RealChain, EchoThroughOpenOcd) {
     EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
 }
 
-TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
+namespace {
+
+/// A persistent terminal on the cable `cable(port)` describes for a board on
+/// `port`: it echoes, the board is killed (`while_gone` runs once the
+/// terminal saw it), started again on the same port, and it echoes again.
+void board_killed_and_back(const std::function<std::string(int port)>& cable,
+                           const std::function<void(jtag_server&)>& while_gone) {
     auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
     const std::string port = std::to_string(board->port());
-    jtag_server server(real_cable("remote_bitbang", board->port()));
+    jtag_server server(cable(board->port()));
     auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
     ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
@@ -313,11 +320,21 @@ TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     board->process().signal(SIGKILL);
     board->process().wait(10s);
     ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 60s)) << escaped(terminal->output());
-    EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
+    while_gone(server);
     board = std::make_unique<board_sim>(std::vector<std::string>{"--listen", "127.0.0.1:" + port, "--uart", "loopback"});
-    ASSERT_TRUE(terminal->expect("\nConnected!\n", 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 90s)) << escaped(terminal->output()) << server.log();
     EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
-    EXPECT_NE(server.log().find("trying again every 500 ms"), std::string::npos) << server.log();
+}
+
+}  // namespace
+
+TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
+    board_killed_and_back([](int port) { return real_cable("remote_bitbang", port); },
+                          [](jtag_server& server) {
+                              EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
+                              EXPECT_NE(server.log().find("trying again every 500 ms"), std::string::npos)
+                                  << server.log();
+                          });
 }
 
 TEST(RealChainFault, OpenOcdKilledAndStartedAgain) {
@@ -519,22 +536,14 @@ TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenKilledAndLeftNoneBehi
 
 TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenTheBoardBehindItIsLost) {
     NEED_OPENOCD();
-    auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
-    const int port = board->port();
     temp_dir files;
-    jtag_server server(own_openocd_cable(files, port));
-    auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
-    ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
-    ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
-
-    board->process().signal(SIGKILL);
-    board->process().wait(10s);
-    ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 60s)) << escaped(terminal->output());
-    // OpenOCD that lost its adapter is ended, and new ones are tried until the board is back.
-    ASSERT_TRUE(eventually([&] { return openocd_pids(server).size() >= 2; }, 30s)) << server.log();
-    board = std::make_unique<board_sim>(
-        std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(port), "--uart", "loopback"});
-    ASSERT_TRUE(terminal->expect("\nConnected!\n", 90s)) << escaped(terminal->output()) << server.log();
-    EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
-    EXPECT_NE(server.log().find(") is ended and started again: "), std::string::npos) << server.log();
+    board_killed_and_back([&files](int port) { return own_openocd_cable(files, port); },
+                          [](jtag_server& server) {
+                              // OpenOCD that lost its adapter is ended, and new
+                              // ones are tried until the board is back.
+                              EXPECT_TRUE(eventually([&] { return openocd_pids(server).size() >= 2; }, 30s))
+                                  << server.log();
+                              EXPECT_NE(server.log().find(") is ended and started again: "), std::string::npos)
+                                  << server.log();
+                          });
 }
