@@ -10,6 +10,8 @@
 
 #include <asio/post.hpp>
 
+#include "server/openocd-process.h"
+
 using jtag::BITS;
 using jtag::SCAN;
 
@@ -133,13 +135,26 @@ BITS paused_field(jtag::UART_REQUEST request) {
 
 }  // namespace
 
-JTAG_CABLE::JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io)
+JTAG_CABLE::JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io, std::size_t index)
     : m_cable(cable), m_config(config), m_io(io),
       m_adapter(jtag::ADAPTER::make(config.adapter == "openocd" ? jtag::ADAPTER_KIND::openocd
                                                                 : jtag::ADAPTER_KIND::remote_bitbang,
                                     config.adapter_host, config.adapter_port, io)),
       m_timer(io) {
     m_cable.plugged = false;
+    if (config.openocd) {
+        m_openocd = std::make_unique<OPENOCD_SUPERVISOR>(*config.openocd, openocd_log_path(index), io,
+                                                         [this](const std::string& message) { log(message); });
+        // It ended or could not start: the cable is down until the next one accepts.
+        m_openocd->on_ended = [this](const std::string& problem) {
+            if (!m_stopped)
+                go_down(problem, false);
+        };
+        m_openocd->on_errors = [this] {
+            if (!m_up)
+                tell_problem(m_last_problem);
+        };
+    }
     m_cable.adapter = describe();
 }
 
@@ -148,10 +163,17 @@ JTAG_CABLE::~JTAG_CABLE() {
 }
 
 std::string JTAG_CABLE::describe() const {
+    if (m_openocd && m_openocd->pid() > 0)
+        return std::string(m_adapter->kind_name()) + " at 127.0.0.1:" + std::to_string(m_openocd->tcl_port()) +
+               ", started by the server as pid " + std::to_string(m_openocd->pid());
+    if (m_openocd)
+        return std::string(m_adapter->kind_name()) + ", started by the server";
     return std::string(m_adapter->kind_name()) + " at " + m_adapter->address();
 }
 
 void JTAG_CABLE::start() {
+    if (m_openocd)
+        m_openocd->start();
     connect();
 }
 
@@ -159,6 +181,14 @@ void JTAG_CABLE::stop() {
     m_stopped = true;
     m_timer.cancel();
     m_adapter->close();
+    if (m_openocd)
+        m_openocd->stop();
+}
+
+void JTAG_CABLE::tell_problem(const std::string& problem) {
+    m_cable.adapter = describe();
+    m_cable.problem = problem;
+    m_cable.adapter_errors = m_openocd ? m_openocd->errors() : std::vector<std::string>();
 }
 
 void JTAG_CABLE::log(const std::string& message) {
@@ -170,6 +200,18 @@ void JTAG_CABLE::log(const std::string& message) {
 void JTAG_CABLE::connect() {
     if (m_stopped)
         return;
+    if (m_openocd) {
+        // The server's own OpenOCD: once it accepts, on the port of this start.
+        if (!m_openocd->ready()) {
+            m_openocd->when_ready([this] { connect(); });
+            return;
+        }
+        if (m_adapter->address() != "127.0.0.1:" + std::to_string(m_openocd->tcl_port())) {
+            m_adapter->close();
+            m_adapter = jtag::ADAPTER::make(jtag::ADAPTER_KIND::openocd, "127.0.0.1", m_openocd->tcl_port(), m_io);
+        }
+        m_cable.adapter = describe();
+    }
     m_adapter->connect([this](const std::string& error) {
         if (m_stopped)
             return;
@@ -472,6 +514,10 @@ void JTAG_CABLE::go_down(const std::string& problem, bool board_off) {
         log(said + "; trying again every " + std::to_string(k_retry.count()) + " ms");
         m_last_problem = said;
     }
+    tell_problem(said);
+    // OpenOCD 0.12 does not get over a lost adapter: a new one is started.
+    if (m_openocd && !board_off && !m_stopped)
+        m_openocd->restart_if_lost(problem);
     m_settled = true;
     if (m_stopped)
         return;

@@ -23,10 +23,13 @@
 #include "server/poll-plan.h"
 
 class CORE_LINK;
+class OPENOCD_SUPERVISOR;
 
 class JTAG_CABLE {
 public:
-    JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io);
+    /// `index` numbers the cable in the board file (it names the log of an
+    /// OpenOCD the server starts for it).
+    JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io, std::size_t index = 0);
     ~JTAG_CABLE();
     JTAG_CABLE(const JTAG_CABLE&) = delete;
     JTAG_CABLE& operator=(const JTAG_CABLE&) = delete;
@@ -35,8 +38,11 @@ public:
     void start();
     void stop();
     bool settled() const { return m_settled; }
-    /// "remote_bitbang at 127.0.0.1:5555".
+    /// "remote_bitbang at 127.0.0.1:5555"; an OpenOCD of the server's own
+    /// adds ", started by the server as pid N".
     std::string describe() const;
+    /// The OpenOCD the server runs for this cable; null when it has an address.
+    const OPENOCD_SUPERVISOR* openocd() const { return m_openocd.get(); }
     /// A link has host bytes or a new holder: poll now rather than after the idle pause.
     void wake();
 
@@ -59,6 +65,9 @@ private:
     /// fault, and the adapter is tried again later.
     void go_down(const std::string& problem, bool board_off);
     void log(const std::string& message);
+    /// The cable's problem for chainprobe: the last words of go_down, and
+    /// the error lines of the server's OpenOCD.
+    void tell_problem(const std::string& problem);
 
     void poll();
     void poll_after(std::chrono::microseconds pause);
@@ -103,4 +112,5 @@ private:
     unsigned m_pending_accepted = 0;
     std::uint8_t m_pending_rx = 0, m_pending_tx = 0;  ///< the core's counts before it (version 2)
     std::uint64_t m_layout = 0;  ///< a hash of the chain found, to keep UARTs across reconnections
+    std::unique_ptr<OPENOCD_SUPERVISOR> m_openocd;
 };
