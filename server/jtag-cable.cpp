@@ -477,6 +477,7 @@ void JTAG_CABLE::go_up(const std::vector<jtag::TAP_FACTS>& taps,
     m_cable.plugged = true;
     m_cable.has_board = true;
     m_cable.powered = true;
+    tell_problem("");
     m_up = true;
     m_busy = false;
     m_in_pause = false;
