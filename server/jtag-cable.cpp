@@ -82,9 +82,9 @@ public:
         core.quiet = quiet;
         core.full = full;
         core.streaming = streaming;
-        core.settled = version < 2 || (counts_known && !(unsettled && !unsettled->accepted_known));
+        core.settled = version < 2 || (counts_known && !(unsettled && !unsettled->exact()));
         core.unsettled = unsettled.has_value();
-        if (unsettled && unsettled->accepted_known) {
+        if (unsettled && unsettled->exact()) {
             core.unsettled_accepted = unsettled->accepted;
             core.unsettled_taken = unsettled->taken;
         }
@@ -609,7 +609,7 @@ void JTAG_CABLE::poll() {
             rx = static_cast<std::uint8_t>(m_pending_rx + m_pending_accepted);
             tx = static_cast<std::uint8_t>(m_pending_tx + m_pending_taken.size());
         }
-        if (link->unsettled && link->unsettled->accepted_known) {
+        if (link->unsettled && link->unsettled->exact()) {
             rx = static_cast<std::uint8_t>(link->unsettled->rx_before + link->unsettled->accepted);
             tx = static_cast<std::uint8_t>(link->unsettled->tx_before + link->unsettled->taken);
         }
@@ -815,17 +815,20 @@ void JTAG_CABLE::keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan,
         unsettle_pending();
     // A send-only scan committed in the same transaction: how many of its
     // bytes the core kept shows in its counts.
-    if (plan.commit_last && link != nullptr && link->version >= 2 && !requests.empty() && !link->unsettled) {
+    if (plan.commit_last && link != nullptr && link->version >= 2 && !requests.empty()) {
         const jtag::UART_REQUEST& request = requests.back();
-        link->unsettled = UNSETTLED_COMMIT{request.rx_count, request.tx_count, request.sends, false, 0};
-        link->unsettled_taken.clear();
+        if (link->unsettled)
+            link->unsettled->accepted_most += request.sends;  // after those before it, if they landed
+        else
+            link->unsettled = UNSETTLED_COMMIT{request.rx_count, request.tx_count, 0, request.sends, 0};
     }
 }
 
 void JTAG_CABLE::unsettle_pending() {
     CORE_LINK* link = m_pending_link;
     if (link != nullptr && !link->unsettled) {
-        link->unsettled = UNSETTLED_COMMIT{m_pending_rx, m_pending_tx, m_pending_accepted, true, m_pending_taken.size()};
+        link->unsettled = UNSETTLED_COMMIT{m_pending_rx, m_pending_tx, m_pending_accepted, m_pending_accepted,
+                                           m_pending_taken.size()};
         link->unsettled_taken = std::move(m_pending_taken);
     }
     drop_pending();

@@ -45,10 +45,7 @@ POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openo
     // A scan that only sends (the core showed nothing to take) loses no
     // target bytes if its reply is lost: it is committed at once, and its
     // core's CPU reads the bytes while the next transaction is prepared.
-    // (Not while a commit of a core with counts waits to be settled: a lost
-    // reply would then leave two commits of one core to tell apart.)
-    const bool settling = core->version >= 2 && (same || core->unsettled);
-    plan.commit_last = step.sends > 0 && core->seen_available == 0 && !core->streaming && !settling;
+    plan.commit_last = step.sends > 0 && core->seen_available == 0 && !core->streaming;
     if (plan.commit_last)
         step.takes = 0;
     // Nothing to move either way (an idle core, or a client that takes
@@ -78,7 +75,7 @@ COMMIT_OUTCOME settle_commit(const UNSETTLED_COMMIT& commit, std::uint8_t rx_now
         return COMMIT_OUTCOME::no_effect;  // also when it would have moved nothing: the same either way
     if (tx_moved != commit.taken % 256)
         return COMMIT_OUTCOME::unknown;
-    if (commit.accepted_known ? rx_moved != commit.accepted % 256 : rx_moved > commit.accepted)
+    if (rx_moved < commit.accepted || rx_moved > commit.accepted_most)
         return COMMIT_OUTCOME::unknown;
     accepted = rx_moved;
     return COMMIT_OUTCOME::took_effect;

@@ -54,14 +54,17 @@ constexpr unsigned k_scans_per_batch = 4;
 /// (and, as far as the cable knows, nobody changed since).
 POLL_PLAN plan_poll(const CORE_VIEW* core, const PAUSED_SCAN& paused, bool openocd, bool selected);
 
-/// A commit of a core with counts (version 2) not yet seen to take effect:
-/// the counts before it and what it would move. Its core's next capture
-/// settles it, also after a reply that never came back.
+/// Commits of a core with counts (version 2) not yet seen to take effect:
+/// the counts before them and what they would move. The core's next capture
+/// settles them, also after a reply that never came back. Each commit names
+/// the counts after the one before, so a later one lands only if the earlier
+/// did: a send-only scan whose capture was lost adds a range of host bytes.
 struct UNSETTLED_COMMIT {
     std::uint8_t rx_before = 0, tx_before = 0;
-    unsigned accepted = 0;         ///< host bytes it would give (at most, when not `accepted_known`)
-    bool accepted_known = true;    ///< false when the scan's own capture was lost too
-    std::size_t taken = 0;         ///< core bytes it would take
+    unsigned accepted = 0;         ///< host bytes they give, at least
+    unsigned accepted_most = 0;    ///< and at most (the same when known)
+    std::size_t taken = 0;         ///< core bytes they take
+    bool exact() const { return accepted == accepted_most; }
 };
 
 enum class COMMIT_OUTCOME { took_effect, no_effect, unknown };

@@ -171,6 +171,16 @@ private:
     std::thread m_thread;
 };
 
+/// Sanitizer builds of the board and the server move far less in the same
+/// time: they stream a quarter as much, and see fewer cuts.
+#ifdef TT_SANITIZED
+constexpr int k_scale = 4;
+constexpr int k_min_cuts = 2;
+#else
+constexpr int k_scale = 1;
+constexpr int k_min_cuts = 3;
+#endif
+
 /// Commits after which the proxy cuts: a few, spread over the transfer.
 const std::vector<int> k_cuts = {12, 31, 57, 90, 130, 181};
 
@@ -219,7 +229,7 @@ protected:
 TEST_P(LostReplies, TargetOutputReachesTheClientExactlyOnceAndInOrder) {
     if (GetParam())
         NEED_OPENOCD();
-    const int lines = GetParam() ? 6000 : 20000;
+    const int lines = (GetParam() ? 6000 : 20000) / k_scale;
     start({"--uart", "exec:seq 1 " + std::to_string(lines) + "; sleep 120"});
     const std::string expected = run_command({"/bin/sh", "-c", "seq 1 " + std::to_string(lines)});
     std::string got;
@@ -242,7 +252,7 @@ TEST_P(LostReplies, TargetOutputReachesTheClientExactlyOnceAndInOrder) {
         }
     }
     jtagcorvex_close(link);
-    EXPECT_GE(m_proxy->cuts_made(), 3) << m_server->log();
+    EXPECT_GE(m_proxy->cuts_made(), k_min_cuts) << m_server->log();
     ASSERT_EQ(got.size(), expected.size()) << m_server->log();
     const auto at =
         static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin());
@@ -306,21 +316,30 @@ std::string sink_contents(const std::string& sink, const std::string& last, std:
     return received;
 }
 
-/// Lines of numbers, each greater than the one before: the count, or -1
-/// with `problem` at the first one doubled or out of order.
-int increasing_lines(const std::string& text, long& last, std::string& problem) {
-    std::istringstream lines(text);
-    last = 0;
-    int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-        const long number = std::stol(line.empty() ? "0" : line);
-        if (number <= last) {
-            problem = "line " + std::to_string(number) + " after " + std::to_string(last);
+/// How `received` came from `sent`: pieces of it in order, with gaps where
+/// bytes were lost. The number of gaps, or -1 with `problem` where a byte
+/// came twice or out of order.
+int gaps_in(const std::string& sent, const std::string& received, std::string& problem) {
+    constexpr std::size_t k_probe = 16;  // long enough to be found once in numbered lines
+    std::size_t at = 0;
+    int gaps = 0;
+    for (std::size_t got = 0; got < received.size();) {
+        if (at < sent.size() && sent[at] == received[got]) {
+            ++at;
+            ++got;
+            continue;
+        }
+        const std::string next = received.substr(got, k_probe);
+        const std::size_t found = sent.find(next, at);
+        if (found == std::string::npos) {
+            problem = "byte " + std::to_string(got) + " (" + escaped(received.substr(got, 40)) +
+                      ") does not follow what came before: doubled or out of order";
             return -1;
         }
-        last = number;
+        at = found;
+        ++gaps;
     }
-    return count;
+    return gaps;
 }
 
 TEST_P(LostReplies, HostBytesReachTheCpuNeverTwice) {
@@ -329,18 +348,18 @@ TEST_P(LostReplies, HostBytesReachTheCpuNeverTwice) {
     temp_dir dir;
     const std::string sink = dir.path() + "/received";
     start({"--uart", "exec:cat > " + sink});
-    const int lines = GetParam() ? 3000 : 12000;
-    ASSERT_TRUE(write_through_faults(numbered_lines(lines), 0)) << m_server->log();
+    const int lines = (GetParam() ? 3000 : 12000) / k_scale;
+    const std::string data = numbered_lines(lines);
+    ASSERT_TRUE(write_through_faults(data, 0)) << m_server->log();
     const std::string received = sink_contents(sink, std::to_string(lines) + "\n");
-    EXPECT_GE(m_proxy->cuts_made(), 3) << m_server->log();
-    long last = 0;
+    EXPECT_GE(m_proxy->cuts_made(), k_min_cuts) << m_server->log();
     std::string problem;
-    const int arrived = increasing_lines(received, last, problem);
-    ASSERT_GE(arrived, 0) << problem << " (doubled or out of order)";
-    EXPECT_EQ(last, lines);
+    const int gaps = gaps_in(data, received, problem);
+    ASSERT_GE(gaps, 0) << problem << "\n" << m_server->log();
     // Bytes the library had not yet handed to the server at a cut may be
-    // lost; never more than a window's worth per cut.
-    EXPECT_GE(arrived, lines - 6 * 200) << m_server->log();
+    // lost, nothing else.
+    EXPECT_LE(gaps, m_proxy->cuts_made()) << m_server->log();
+    EXPECT_GE(received.size(), data.size() - 1024 * std::size_t(m_proxy->cuts_made()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, LostReplies, testing::Values(false, true),
@@ -370,8 +389,9 @@ TEST(SharedOpenOcd, AnotherClientsInstructionsNeverMisrouteBytes) {
             std::this_thread::sleep_for(3ms);
         }
     });
-    const int lines = 2500;
-    const bool written = write_through_faults(numbered_lines(lines), 1);
+    const int lines = 2500 / k_scale;
+    const std::string data = numbered_lines(lines);
+    const bool written = write_through_faults(data, 1);
     const std::string received = sink_contents(sinks[1], std::to_string(lines) + "\n");
     done = true;
     other.join();
@@ -379,10 +399,8 @@ TEST(SharedOpenOcd, AnotherClientsInstructionsNeverMisrouteBytes) {
     std::ifstream first(sinks[0], std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(first), std::istreambuf_iterator<char>()), "")
         << "bytes for UART 1 reached UART 0's CPU";
-    long last = 0;
     std::string problem;
-    ASSERT_GE(increasing_lines(received, last, problem), 0) << problem;
-    EXPECT_EQ(last, lines);
+    EXPECT_GE(gaps_in(data, received, problem), 0) << problem;
 }
 
 /// A board that dies behind a running OpenOCD: OpenOCD still answers idle

@@ -40,7 +40,10 @@ TEST(PollPlan, ScansCarryWhatTheCoreAndTheHostHave) {
     full.seen_available = 3;
     CORE_VIEW no_room = streaming_core(2);
     no_room.room = 10;
-    CORE_VIEW settling = sending;
+    CORE_VIEW settling = streaming_core(2);
+    settling.waiting = 100;
+    settling.seen_available = 5;
+    settling.streaming = false;
     settling.unsettled = true;
     settling.unsettled_accepted = 30;
     settling.unsettled_taken = 8;
@@ -55,13 +58,13 @@ TEST(PollPlan, ScansCarryWhatTheCoreAndTheHostHave) {
         {"through OpenOCD an older core is selected every time", older_quiet, none, true, true, true, 0, 1, 0, 0, 0,
          0, false},
         {"a send-only scan is committed at once", sending, none, false, false, true, 0, 1, 64, 0, 64, 0, true},
-        {"the paused scan's bytes are not sent again", sending, same, false, true, false, 128, 1, 60, 64, 64, 40,
-         false},
+        {"the paused scan's bytes are not sent again", sending, same, false, true, false, 128, 1, 60, 0, 64, 40,
+         true},
         {"another core's paused scan leaves these bytes alone", sending, other, false, true, false, 0, 1, 64, 0, 64,
          0, true},
         {"a full core gets idle clocks", full, none, false, true, false, 128, 1, 64, 64, 64, 0, false},
-        {"an unsettled commit's bytes are planned as moved, and it is not joined by another", settling, none, false,
-         true, false, 0, 1, 64, 12, 64, 30, false},
+        {"an unsettled commit's bytes and room are planned as moved", settling, none, false, true, false, 0, 1, 64, 12,
+         64, 30, false},
         {"takes stop at the host's room", no_room, none, false, true, false, 0, 1, 0, 10, 64, 0, false},
         {"the paused scan's taken bytes use room", no_room, PAUSED_SCAN{true, true, 0, 8}, false, true, false, 0, 1,
          0, 2, 64, 0, false},
@@ -96,13 +99,13 @@ TEST(PollPlan, LostRepliesAreSettledBeforeAnythingMoves) {
     EXPECT_FALSE(plan.scans[0].commit) << "a status read";
     EXPECT_EQ(plan.scans[0].sends + plan.scans[0].takes + plan.scans[0].slots, 0u);
     EXPECT_FALSE(plan.commit_last);
-    // Right after a paused scan of the same core, a send-only scan waits in
-    // Pause-DR too, so that one lost reply never leaves two commits unsettled.
+    // Right after a paused scan of the same core, a send-only scan is
+    // committed at once too: it names the counts after the paused one's.
     CORE_VIEW sending;
     sending.waiting = 100;
-    EXPECT_FALSE(plan_poll(&sending, PAUSED_SCAN{true, true, 10, 0}, false, true).commit_last);
-    sending.version = 1;
-    EXPECT_TRUE(plan_poll(&sending, PAUSED_SCAN{true, true, 10, 0}, false, true).commit_last);
+    const POLL_PLAN after_paused = plan_poll(&sending, PAUSED_SCAN{true, true, 10, 0}, false, true);
+    EXPECT_TRUE(after_paused.commit_last);
+    EXPECT_EQ(after_paused.scans[0].from, 10u);
     // Nothing to serve: only the paused scan's commit.
     const POLL_PLAN idle = plan_poll(nullptr, PAUSED_SCAN{true, false, 0, 0}, true, false);
     EXPECT_TRUE(idle.commit_first);
@@ -118,16 +121,21 @@ TEST(SettleCommit, TheCountsTellWhetherTheCommitLanded) {
         unsigned accepted;
     };
     const CASE cases[] = {
-        {"landed", {10, 20, 5, true, 7}, 15, 27, COMMIT_OUTCOME::took_effect, 5},
-        {"did not land", {10, 20, 5, true, 7}, 10, 20, COMMIT_OUTCOME::no_effect, 0},
-        {"landed across the wrap", {250, 253, 10, true, 6}, 4, 3, COMMIT_OUTCOME::took_effect, 10},
-        {"would have moved nothing", {10, 20, 0, true, 0}, 10, 20, COMMIT_OUTCOME::no_effect, 0},
-        {"moved by someone else", {10, 20, 5, true, 7}, 16, 27, COMMIT_OUTCOME::unknown, 0},
-        {"half of it", {10, 20, 5, true, 7}, 15, 20, COMMIT_OUTCOME::unknown, 0},
-        {"a send-only scan whose capture was lost", {10, 20, 64, false, 0}, 50, 20, COMMIT_OUTCOME::took_effect,
-         40},
-        {"more than it sent", {10, 20, 64, false, 0}, 80, 20, COMMIT_OUTCOME::unknown, 0},
-        {"a send-only scan cannot take", {10, 20, 64, false, 0}, 50, 21, COMMIT_OUTCOME::unknown, 0},
+        {"landed", {10, 20, 5, 5, 7}, 15, 27, COMMIT_OUTCOME::took_effect, 5},
+        {"did not land", {10, 20, 5, 5, 7}, 10, 20, COMMIT_OUTCOME::no_effect, 0},
+        {"landed across the wrap", {250, 253, 10, 10, 6}, 4, 3, COMMIT_OUTCOME::took_effect, 10},
+        {"would have moved nothing", {10, 20, 0, 0, 0}, 10, 20, COMMIT_OUTCOME::no_effect, 0},
+        {"moved by someone else", {10, 20, 5, 5, 7}, 16, 27, COMMIT_OUTCOME::unknown, 0},
+        {"half of it", {10, 20, 5, 5, 7}, 15, 20, COMMIT_OUTCOME::unknown, 0},
+        {"a send-only scan whose capture was lost", {10, 20, 0, 64, 0}, 50, 20, COMMIT_OUTCOME::took_effect, 40},
+        {"more than it sent", {10, 20, 0, 64, 0}, 80, 20, COMMIT_OUTCOME::unknown, 0},
+        {"a send-only scan cannot take", {10, 20, 0, 64, 0}, 50, 21, COMMIT_OUTCOME::unknown, 0},
+        {"a commit and the send-only one after it: both landed", {10, 20, 5, 69, 7}, 45, 27,
+         COMMIT_OUTCOME::took_effect, 35},
+        {"a commit and the send-only one after it: the first alone", {10, 20, 5, 69, 7}, 15, 27,
+         COMMIT_OUTCOME::took_effect, 5},
+        {"a later commit cannot land without the one before", {10, 20, 5, 69, 7}, 13, 20, COMMIT_OUTCOME::unknown,
+         0},
     };
     for (const CASE& c : cases) {
         unsigned accepted = 99;
