@@ -42,9 +42,10 @@ public:
             arrived.erase(arrived.begin(), arrived.begin() + static_cast<std::ptrdiff_t>(count));
             moved = count > 0;
         }
-        if (outgoing.size() < slots && !uart.rx().empty()) {
-            std::uint8_t bytes[jtag::k_max_slots];
-            const std::size_t count = uart.target_read(bytes, slots - outgoing.size());
+        // Room for a whole scan beyond the bytes of a commit not yet settled.
+        if (outgoing.size() < k_outgoing_scans * std::size_t{slots} && !uart.rx().empty()) {
+            std::uint8_t bytes[k_outgoing_scans * jtag::k_max_slots];
+            const std::size_t count = uart.target_read(bytes, k_outgoing_scans * std::size_t{slots} - outgoing.size());
             outgoing.insert(outgoing.end(), bytes, bytes + count);
             if (count > 0) {
                 moved = true;
@@ -70,6 +71,8 @@ public:
         return room > arrived.size() ? room - arrived.size() : 0;
     }
     UART* uart() const { return m_uart; }
+    /// Host bytes kept here, in scans: those of a commit not yet settled, and the next scan's.
+    static constexpr std::size_t k_outgoing_scans = 2;
     /// How a core with counts names itself: the low byte of its instruction.
     std::uint8_t core_id() const { return static_cast<std::uint8_t>(instruction & 0xFF); }
     CORE_VIEW view() const {

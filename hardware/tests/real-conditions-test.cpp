@@ -429,4 +429,33 @@ TEST(SharedOpenOcd, ABoardGoneBehindOpenOcdShowsWhileNobodyHoldsAUart) {
     EXPECT_EQ(open_uart(nullptr, 2, 0).link, nullptr) << "an open of a UART on a board that is gone";
 }
 
+
+/// A board file that names an instruction with no core behind it (here
+/// 0x3e, BYPASS on this TAP): opening it faults its own holder, and the
+/// other UART of the cable and its holder go on.
+TEST(RealChainFault, AUartThatDoesNotAnswerFaultsOnlyItsOwnHolder) {
+    board_sim board({"--uart", "loopback"});
+    jtag_server server(cable_through("remote_bitbang", board.port()) +
+                       "[[cable.device]]\n[[cable.device]]\nir_length = 6\nuser_instructions = [0x20, 0x3e]\n");
+    open_result good = open_uart(nullptr, 2, 0);
+    ASSERT_NE(good.link, nullptr) << good.text << server.log();
+    jtagcorvex_wait_open(good.link);
+    ASSERT_TRUE(echoes(good.link, "before")) << server.log();
+    open_result bad = open_uart(nullptr, 2, 1);
+    ASSERT_NE(bad.link, nullptr) << bad.text;
+    jtagcorvex_wait_open(bad.link);
+    char byte = 0;
+    EXPECT_TRUE(eventually([&] {
+        const int n = jtagcorvex_read(bad.link, &byte, 1);
+        return n < 0 || (n == 1 && byte == '\xff');
+    }, 10s)) << "the holder of the UART that does not answer is told";
+    EXPECT_TRUE(eventually([&] {
+        return server.log().find("instruction 0x3e: no JTAG UART answered the scan; its holder is told") !=
+               std::string::npos;
+    }, 5s)) << server.log();
+    EXPECT_TRUE(echoes(good.link, "after")) << "the other holder goes on\n" << server.log();
+    jtagcorvex_close(bad.link);
+    jtagcorvex_close(good.link);
+}
+
 }  // namespace
