@@ -155,6 +155,16 @@ const JtagDeviceHint* hint_for(const CableConfig& config, std::size_t index) {
     return index < config.jtag_devices.size() ? &config.jtag_devices[index] : nullptr;
 }
 
+/// What OpenOCD's listing tells of a TAP that chainprobe shows with it.
+std::string listed_note(const jtag::LISTED_TAP& tap) {
+    if (tap.enabled)
+        return {};
+    std::string note = "disabled in OpenOCD: out of the chain, not scanned";
+    for (std::size_t i = 0; i < tap.expected.size(); ++i)
+        note += (i == 0 ? " (declared IDCODE " : " or ") + ("0x" + jtag::to_hex(jtag::to_bits(tap.expected[i], 32)));
+    return note + (tap.expected.empty() ? "" : ")");
+}
+
 }  // namespace
 
 void JTAG_CABLE::identify() {
@@ -230,27 +240,38 @@ void JTAG_CABLE::identify_openocd() {
         std::vector<jtag::TAP_FACTS> taps;
         std::vector<jtag::TAP_SLOT> slots;
         std::vector<SCAN> bypass;
+        std::vector<std::string> notes;
         for (const jtag::LISTED_TAP& tap : listed) {
             jtag::TAP_FACTS facts;
             facts.name = tap.name;
-            if (tap.idcode != 0)
+            // A disabled TAP's IDCODE was never read: OpenOCD lists zero.
+            if (tap.idcode != 0 && tap.enabled)
                 facts.idcode = tap.idcode;
             facts.ir_length = tap.ir_length;
+            facts.disabled = !tap.enabled;
             taps.push_back(facts);
             slots.push_back({tap.name, tap.ir_length});
-            bypass.push_back(SCAN::ir(static_cast<int>(slots.size()) - 1, BITS(tap.ir_length, true)));
+            // Every enabled TAP gets an IR scan before the first DR scan:
+            // OpenOCD needs it. A disabled one is out of the chain, and a scan
+            // naming it makes OpenOCD abort.
+            if (tap.enabled)
+                bypass.push_back(SCAN::ir(static_cast<int>(slots.size()) - 1, BITS(tap.ir_length, true)));
+            notes.push_back(listed_note(tap));
         }
         m_adapter->set_taps(slots);
-        // Every TAP gets an IR scan before the first DR scan: OpenOCD needs it.
-        m_adapter->run(bypass, [this, taps](const std::string& failure, jtag::CAPTURED) {
+        auto scanned = [this, taps, notes](const std::string& failure, jtag::CAPTURED) {
             if (m_stopped)
                 return;
             if (!failure.empty()) {
                 go_down(failure, false);
                 return;
             }
-            discover(taps, 0, {}, {});
-        });
+            discover(taps, 0, {}, notes);
+        };
+        if (bypass.empty())
+            asio::post(m_io, [scanned] { scanned({}, {}); });
+        else
+            m_adapter->run(bypass, scanned);
     });
 }
 
@@ -261,7 +282,11 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         return;
     }
     cores.resize(next + 1);
-    notes.resize(next + 1);
+    notes.resize(std::max(notes.size(), next + 1));
+    if (taps[next].disabled) {  // listed, never scanned
+        discover(std::move(taps), next + 1, std::move(cores), std::move(notes));
+        return;
+    }
     const jtag::TAP_FACTS& tap = taps[next];
     const JtagDeviceHint* hint = hint_for(m_config, next);
     if (hint != nullptr && hint->idcode && tap.idcode != hint->idcode) {

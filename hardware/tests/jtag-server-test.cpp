@@ -301,6 +301,39 @@ TEST(RealChain, EchoThroughOpenOcd) {
     EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
 }
 
+TEST(RealChain, OpenOcdChainWithADisabledTapAndATapOfTwoExpectedIds) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "loopback"});
+    const int tcl = free_port();
+    // A TAP behind a router, declared but disabled: OpenOCD leaves it out of
+    // the chain, and a scan naming it makes OpenOCD abort (its IR length is
+    // that of our TAP, whose descriptor a host reads). The FPGA is declared
+    // with two silicon revisions.
+    openocd_process openocd(board.port(),
+                            {k_board_taps[0], "jtag newtap cpu tap -irlen 6 -expected-id 0x4ba00477 -disable",
+                             "jtag newtap fpga tap -irlen 6 -expected-id 0x27e01f57 -expected-id 0x17e01f57", "init"},
+                            tcl);
+    openocd.connect_tcl();
+    jtag_server server(real_cable("openocd", tcl));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find("IR length 5, other.tap; no JTAG UART"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("device 2: "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("IR length 6, cpu.tap; disabled in OpenOCD: out of the chain, not scanned "
+                           "(declared IDCODE 0x4ba00477)"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("device 3: IDCODE 0x17e01f57"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
+
+    open_result link = open_uart(nullptr, 3, 0);
+    ASSERT_NE(link.link, nullptr) << link.code << ": " << link.text << "\n" << server.log() << openocd.log();
+    jtagcorvex_wait_open(link.link);
+    const std::string bytes = every_byte_value(1);
+    EXPECT_EQ(write_and_collect(link.link, bytes, bytes.size(), 60s), bytes);
+    jtagcorvex_close(link.link);
+    EXPECT_EQ(openocd.log().find("Assertion"), std::string::npos) << openocd.log();
+    EXPECT_EQ(server.log().find("trying again"), std::string::npos) << server.log();
+}
+
 TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
     const std::string port = std::to_string(board->port());
