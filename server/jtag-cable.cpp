@@ -155,11 +155,21 @@ const JtagDeviceHint* hint_for(const CableConfig& config, std::size_t index) {
     return index < config.jtag_devices.size() ? &config.jtag_devices[index] : nullptr;
 }
 
-/// What OpenOCD's listing tells of a TAP that chainprobe shows with it.
-std::string listed_note(const jtag::LISTED_TAP& tap) {
-    if (tap.enabled)
+/// An IR length the board file gives that OpenOCD's declaration contradicts
+/// (OpenOCD shifts its own, so its length is the one used); empty if none.
+std::string ir_length_mismatch(const jtag::LISTED_TAP& tap, const JtagDeviceHint* hint) {
+    if (hint == nullptr || hint->ir_length == 0 || hint->ir_length == tap.ir_length)
         return {};
-    std::string note = "disabled in OpenOCD: out of the chain, not scanned";
+    return "the board file gives IR length " + std::to_string(hint->ir_length) + ", OpenOCD declares " +
+           std::to_string(tap.ir_length) + " (OpenOCD's is used)";
+}
+
+/// What OpenOCD's listing tells of a TAP that chainprobe shows with it.
+std::string listed_note(const jtag::LISTED_TAP& tap, const std::string& mismatch) {
+    std::string note = mismatch;
+    if (tap.enabled)
+        return note;
+    note += (note.empty() ? "" : "; ") + std::string("disabled in OpenOCD: out of the chain, not scanned");
     for (std::size_t i = 0; i < tap.expected.size(); ++i)
         note += (i == 0 ? " (declared IDCODE " : " or ") + ("0x" + jtag::to_hex(jtag::to_bits(tap.expected[i], 32)));
     return note + (tap.expected.empty() ? "" : ")");
@@ -256,7 +266,10 @@ void JTAG_CABLE::identify_openocd() {
             // naming it makes OpenOCD abort.
             if (tap.enabled)
                 bypass.push_back(SCAN::ir(static_cast<int>(slots.size()) - 1, BITS(tap.ir_length, true)));
-            notes.push_back(listed_note(tap));
+            const std::string mismatch = ir_length_mismatch(tap, hint_for(m_config, taps.size() - 1));
+            if (!mismatch.empty())
+                log("device " + std::to_string(taps.size()) + ": " + mismatch);
+            notes.push_back(listed_note(tap, mismatch));
         }
         m_adapter->set_taps(slots);
         auto scanned = [this, taps, notes](const std::string& failure, jtag::CAPTURED) {
@@ -293,7 +306,7 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         char text[96];
         std::snprintf(text, sizeof text, "expected IDCODE 0x%08x, found %s", *hint->idcode,
                       tap.idcode ? ("0x" + jtag::to_hex(jtag::to_bits(*tap.idcode, 32))).c_str() : "none (BYPASS)");
-        notes[next] = text;
+        notes[next] += (notes[next].empty() ? "" : "; ") + std::string(text);
         log("device " + std::to_string(next + 1) + ": " + text);
     }
     if (hint != nullptr && !hint->user_instructions.empty()) {

@@ -334,6 +334,34 @@ TEST(RealChain, OpenOcdChainWithADisabledTapAndATapOfTwoExpectedIds) {
     EXPECT_EQ(server.log().find("trying again"), std::string::npos) << server.log();
 }
 
+TEST(RealChain, OpenOcdsIrLengthsAreComparedWithTheBoardFiles) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "loopback"});
+    const int tcl = free_port();
+    openocd_process openocd(board.port(), k_declared, tcl);
+    openocd.connect_tcl();
+    // Device 1 is given a wrong IR length and a wrong IDCODE, device 2 the right length.
+    jtag_server server(real_cable("openocd", tcl,
+                                  "[[cable.device]]\nir_length = 4\nidcode = 0x30a51e2c\n"
+                                  "[[cable.device]]\nir_length = 6\n"));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    const std::string mismatch = "the board file gives IR length 4, OpenOCD declares 5 (OpenOCD's is used)";
+    EXPECT_NE(listing.find("IR length 5, other.tap; " + mismatch + "; expected IDCODE 0x30a51e2c, found 0x30a51e2b; "
+                           "no JTAG UART"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
+    EXPECT_NE(server.log().find("device 1: " + mismatch), std::string::npos) << server.log();
+    EXPECT_EQ(server.log().find("device 2:"), std::string::npos) << server.log();
+
+    open_result link = open_uart(nullptr, 2, 0);
+    ASSERT_NE(link.link, nullptr) << link.code << ": " << link.text << "\n" << server.log();
+    jtagcorvex_wait_open(link.link);
+    EXPECT_EQ(write_and_collect(link.link, "given\n", 6, 60s), "given\n");
+    jtagcorvex_close(link.link);
+}
+
 TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
     const std::string port = std::to_string(board->port());
