@@ -1,19 +1,18 @@
 // chainprobe: lists the JTAG server's cables, devices and JTAG UARTs with
 // who holds them, and plugs, powers, detaches and attaches for tests and demos.
 #include <cstdio>
+#include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
 
 #include "chainprobe/probe-client.h"
+#include "programs/command-line.h"
 #include "wire/address.h"
-#include "wire/frame.h"
 
 namespace {
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "chainprobe: error: %s\n", message.c_str());
-    return 1;
+    return programs::error_exit("chainprobe", message);
 }
 
 int report_failure(const ProbeResult& result, const wire::ServerAddress& server) {
@@ -57,20 +56,8 @@ int main(int argc, char** argv) {
         command->add_option("DEVICE", request.device, "device number, from 1")->required();
         command->add_option("INSTANCE", request.instance, "instance number, from 0")->required();
     }
-    bool show_version = false;
-    app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return fail(std::string(error.what()) + " (see --help)");
-    }
-    if (show_version) {
-        std::printf("chainprobe %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
-        return 0;
-    }
+    if (const std::optional<int> status = programs::parse_command_line(app, argc, argv, "chainprobe", true))
+        return *status;
 
     // 2. Where the server is.
     wire::ServerAddress server;
