@@ -15,9 +15,9 @@ int fail(const std::string& message) {
     return programs::error_exit("chainprobe", message);
 }
 
-int report_failure(const ProbeResult& result, const wire::ServerAddress& server) {
+int report_failure(const PROBE_RESULT& result, const wire::ServerAddress& server) {
     const std::string where = server.host + ":" + std::to_string(server.port);
-    if (result.failure == ProbeFailure::unreachable) {
+    if (result.failure == PROBE_FAILURE::unreachable) {
         std::fprintf(stderr,
                      "chainprobe: error: cannot reach the local JTAG server at %s (%s).\n"
                      "chainprobe: Start it with `jtag-server` (demo board) or `jtag-server --board FILE`,\n"
@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
     // 3. A listing, or one control request.
     if (app.get_subcommands().empty()) {
         wire::ListReply chain;
-        const ProbeResult result = request_list(server, chain);
-        if (result.failure != ProbeFailure::none)
+        const PROBE_RESULT result = request_list(server, chain);
+        if (result.failure != PROBE_FAILURE::none)
             return report_failure(result, server);
         std::printf("%s%s", format_header(server, chain).c_str(), format_chain(chain).c_str());
         return 0;
@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
     else
         request.op = wire::ControlOp::attach;
     wire::ControlReply reply;
-    const ProbeResult result = request_control(server, request, reply);
-    if (result.failure != ProbeFailure::none)
+    const PROBE_RESULT result = request_control(server, request, reply);
+    if (result.failure != PROBE_FAILURE::none)
         return report_failure(result, server);
     if (reply.status != 0)
         return fail(reply.message);
