@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench-data.h"
+#include "bench-options.h"
 #include "jtag_corvex.h"
 
 namespace {
@@ -58,22 +59,14 @@ int main(int argc, char** argv) {
     int gap_max = 60;
     long pause_us = 200;
     int guard_s = 300;
-    for (int i = 3; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--device" && i + 1 < argc)
-            device = std::atoi(argv[++i]);
-        else if (arg == "--instance" && i + 1 < argc)
-            instance = std::atoi(argv[++i]);
-        else if (arg == "--gap" && i + 2 < argc) {
-            gap_min = std::atoi(argv[++i]);
-            gap_max = std::atoi(argv[++i]);
-        } else if (arg == "--pause-us" && i + 1 < argc)
-            pause_us = std::atol(argv[++i]);
-        else if (arg == "--guard" && i + 1 < argc)
-            guard_s = std::atoi(argv[++i]);
-        else
-            return usage();
-    }
+    const BENCH_OPTION gap{"--gap", 2, [&](char** words) {
+                               gap_min = std::atoi(words[0]);
+                               gap_max = std::atoi(words[1]);
+                           }};
+    if (!read_options(argc, argv, 3,
+                      {number_option("--device", device), number_option("--instance", instance), gap,
+                       number_option("--pause-us", pause_us), number_option("--guard", guard_s)}))
+        return usage();
     if (count == 0 || gap_min < 0 || gap_max < gap_min)
         return usage();
 

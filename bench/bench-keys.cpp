@@ -26,22 +26,13 @@
 #include <unistd.h>
 
 #include "bench-data.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-int connect_loopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
+using test_support::connect_loopback;
 
 /// Waits up to `timeout_ms` for the byte `want` on the socket; other bytes
 /// (late arrivals of earlier probes) are skipped.

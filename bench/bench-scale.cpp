@@ -20,6 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench-options.h"
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -61,15 +63,11 @@ int main(int argc, char** argv) {
     double warmup = 2;
     double seconds = 10;
     pid_t server = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--terminal" && i + 1 < argc) terminal = argv[++i];
-        else if (arg == "--sessions" && i + 1 < argc) sessions = std::atoi(argv[++i]);
-        else if (arg == "--warmup" && i + 1 < argc) warmup = std::atof(argv[++i]);
-        else if (arg == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (arg == "--server-pid" && i + 1 < argc) server = std::atoi(argv[++i]);
-    }
-    if (terminal.empty() || sessions <= 0 || server <= 0) {
+    const bool read = read_options(argc, argv, 1,
+                                   {text_option("--terminal", terminal), number_option("--sessions", sessions),
+                                    number_option("--warmup", warmup), number_option("--seconds", seconds),
+                                    number_option("--server-pid", server)});
+    if (!read || terminal.empty() || sessions <= 0 || server <= 0) {
         std::fprintf(stderr, "usage: bench-scale --terminal PATH --sessions N --server-pid PID [--warmup S] [--seconds S]\n");
         return 2;
     }

@@ -1,24 +1,23 @@
 // chainprobe: lists the JTAG server's cables, devices and JTAG UARTs with
 // who holds them, and plugs, powers, detaches and attaches for tests and demos.
 #include <cstdio>
+#include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
 
 #include "chainprobe/probe-client.h"
+#include "programs/command-line.h"
 #include "wire/address.h"
-#include "wire/frame.h"
 
 namespace {
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "chainprobe: error: %s\n", message.c_str());
-    return 1;
+    return programs::error_exit("chainprobe", message);
 }
 
-int report_failure(const ProbeResult& result, const wire::ServerAddress& server) {
+int report_failure(const PROBE_RESULT& result, const wire::ServerAddress& server) {
     const std::string where = server.host + ":" + std::to_string(server.port);
-    if (result.failure == ProbeFailure::unreachable) {
+    if (result.failure == PROBE_FAILURE::unreachable) {
         std::fprintf(stderr,
                      "chainprobe: error: cannot reach the local JTAG server at %s (%s).\n"
                      "chainprobe: Start it with `jtag-server` (demo board) or `jtag-server --board FILE`,\n"
@@ -57,20 +56,8 @@ int main(int argc, char** argv) {
         command->add_option("DEVICE", request.device, "device number, from 1")->required();
         command->add_option("INSTANCE", request.instance, "instance number, from 0")->required();
     }
-    bool show_version = false;
-    app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return fail(std::string(error.what()) + " (see --help)");
-    }
-    if (show_version) {
-        std::printf("chainprobe %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
-        return 0;
-    }
+    if (const std::optional<int> status = programs::parse_command_line(app, argc, argv, "chainprobe", true))
+        return *status;
 
     // 2. Where the server is.
     wire::ServerAddress server;
@@ -82,8 +69,8 @@ int main(int argc, char** argv) {
     // 3. A listing, or one control request.
     if (app.get_subcommands().empty()) {
         wire::ListReply chain;
-        const ProbeResult result = request_list(server, chain);
-        if (result.failure != ProbeFailure::none)
+        const PROBE_RESULT result = request_list(server, chain);
+        if (result.failure != PROBE_FAILURE::none)
             return report_failure(result, server);
         std::printf("%s%s", format_header(server, chain).c_str(), format_chain(chain).c_str());
         return 0;
@@ -100,8 +87,8 @@ int main(int argc, char** argv) {
     else
         request.op = wire::ControlOp::attach;
     wire::ControlReply reply;
-    const ProbeResult result = request_control(server, request, reply);
-    if (result.failure != ProbeFailure::none)
+    const PROBE_RESULT result = request_control(server, request, reply);
+    if (result.failure != PROBE_FAILURE::none)
         return report_failure(result, server);
     if (reply.status != 0)
         return fail(reply.message);

@@ -15,20 +15,20 @@ namespace {
 constexpr int k_timeout_ms = 10000;
 
 /// Sends one request and waits for its reply, which `reply` shows inside `incoming`.
-ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
+PROBE_RESULT exchange(const wire::ServerAddress& server, wire::FrameType type,
                      const std::vector<std::uint8_t>& payload, wire::FrameType reply_type,
                      wire::FrameReader& incoming, wire::FrameView& reply) {
-    ProbeResult result;
+    PROBE_RESULT result;
     const jcvx::socket_handle socket = jcvx::connect_to(server.host, server.port, k_timeout_ms, result.error);
     if (socket == jcvx::k_no_socket) {
-        result.failure = ProbeFailure::unreachable;
+        result.failure = PROBE_FAILURE::unreachable;
         return result;
     }
     // A server that listens beyond loopback asks for the shared secret first.
     std::string secret;
     if (!wire::secret_from_environment(secret, result.error)) {
         jcvx::close_socket(socket);
-        result.failure = ProbeFailure::unreachable;
+        result.failure = PROBE_FAILURE::unreachable;
         return result;
     }
     std::vector<std::uint8_t> frame;
@@ -37,7 +37,7 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
     wire::append_frame(frame, type, payload);
     if (!jcvx::send_all(socket, frame.data(), frame.size())) {
         jcvx::close_socket(socket);
-        result.failure = ProbeFailure::unreachable;
+        result.failure = PROBE_FAILURE::unreachable;
         result.error = "the server closed the connection";
         return result;
     }
@@ -49,26 +49,26 @@ ProbeResult exchange(const wire::ServerAddress& server, wire::FrameType type,
         std::string refusal;
         if (status == wire::ParseStatus::complete && reply.type == wire::FrameType::refused &&
             wire::decode_text(reply, refusal)) {
-            result.failure = ProbeFailure::protocol;
+            result.failure = PROBE_FAILURE::protocol;
             result.error = "the server refused the connection: " + refusal;
             break;
         }
         if (status != wire::ParseStatus::need_more) {
-            result.failure = ProbeFailure::protocol;
+            result.failure = PROBE_FAILURE::protocol;
             if (status == wire::ParseStatus::complete)
                 result.error = std::string("unexpected ") + wire::frame_type_name(reply.type) + " frame";
             break;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            result.failure = ProbeFailure::protocol;
+            result.failure = PROBE_FAILURE::protocol;
             result.error = "the server did not answer";
             break;
         }
         std::uint8_t* space = incoming.space();
         const long got = jcvx::receive_some(socket, space, incoming.space_size(), static_cast<int>(left.count()));
         if (got == jcvx::k_closed) {
-            result.failure = ProbeFailure::protocol;
+            result.failure = PROBE_FAILURE::protocol;
             result.error = "the server closed the connection (is it of another protocol version?)";
             break;
         }
@@ -88,25 +88,25 @@ std::string support_text(std::int32_t support) {
 
 }  // namespace
 
-ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& reply) {
+PROBE_RESULT request_list(const wire::ServerAddress& server, wire::ListReply& reply) {
     wire::FrameReader incoming(64 * 1024);
     wire::FrameView frame;
-    ProbeResult result = exchange(server, wire::FrameType::list, {}, wire::FrameType::list_reply, incoming, frame);
-    if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
-        result.failure = ProbeFailure::protocol;
+    PROBE_RESULT result = exchange(server, wire::FrameType::list, {}, wire::FrameType::list_reply, incoming, frame);
+    if (result.failure == PROBE_FAILURE::none && !decode(frame, reply)) {
+        result.failure = PROBE_FAILURE::protocol;
         result.error = "malformed list reply";
     }
     return result;
 }
 
-ProbeResult request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
+PROBE_RESULT request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
                             wire::ControlReply& reply) {
     wire::FrameReader incoming(64 * 1024);
     wire::FrameView frame;
-    ProbeResult result =
+    PROBE_RESULT result =
         exchange(server, wire::FrameType::control, encode(request), wire::FrameType::control_reply, incoming, frame);
-    if (result.failure == ProbeFailure::none && !decode(frame, reply)) {
-        result.failure = ProbeFailure::protocol;
+    if (result.failure == PROBE_FAILURE::none && !decode(frame, reply)) {
+        result.failure = PROBE_FAILURE::protocol;
         result.error = "malformed control reply";
     }
     return result;

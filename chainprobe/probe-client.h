@@ -7,15 +7,15 @@
 #include "wire/messages.h"
 
 /// Why a request got no reply.
-enum class ProbeFailure { none, unreachable, protocol };
+enum class PROBE_FAILURE { none, unreachable, protocol };
 
-struct ProbeResult {
-    ProbeFailure failure = ProbeFailure::none;
+struct PROBE_RESULT {
+    PROBE_FAILURE failure = PROBE_FAILURE::none;
     std::string error;
 };
 
-ProbeResult request_list(const wire::ServerAddress& server, wire::ListReply& reply);
-ProbeResult request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
+PROBE_RESULT request_list(const wire::ServerAddress& server, wire::ListReply& reply);
+PROBE_RESULT request_control(const wire::ServerAddress& server, const wire::ControlRequest& request,
                             wire::ControlReply& reply);
 
 /// The listing as chainprobe prints it.

@@ -20,6 +20,8 @@ struct TAP_FACTS {
     std::optional<std::uint32_t> idcode; ///< none: the TAP came up in BYPASS
     unsigned ir_length = 0;
     bool ir_length_given = false;        ///< from the board file, not probed
+    /// Declared to OpenOCD but disabled: left out of the chain, never scanned.
+    bool disabled = false;
 };
 
 /// "IDCODE 0x17e01f57 (manufacturer 0x7ab, part 0x7e01, version 1)".

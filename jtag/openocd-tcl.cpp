@@ -134,11 +134,23 @@ bool parse_scan_chain(std::string_view reply, std::vector<LISTED_TAP>& taps, std
         // The heading and its rule; rows start with their index.
         if (fields.empty() || fields[0] == "TapName" || fields[0].starts_with("--"))
             continue;
+        // A TAP declared with several -expected-id values: each further ID
+        // on a row of its own, only the Expected column filled (0x%08x).
+        std::uint32_t id = 0;
+        if (fields.size() == 1 && fields[0].size() == 10 && fields[0].starts_with("0x")) {
+            if (taps.empty() || !number(fields[0], id, 16)) {
+                error = "OpenOCD's scan_chain line " + std::to_string(line_number) +
+                        (taps.empty() ? " is an expected IDCODE of no TAP: " : " does not parse: ") + quote(line);
+                return false;
+            }
+            taps.back().expected.push_back(id);
+            continue;
+        }
         LISTED_TAP tap;
         unsigned index = 0;
         if (fields.size() != 8 || !number(fields[0], index, 10) || index != taps.size() ||
             (fields[2] != "Y" && fields[2] != "n") || !number(fields[3], tap.idcode, 16) ||
-            !number(fields[4], tap.expected, 16) || !number(fields[5], tap.ir_length, 10) ||
+            !number(fields[4], id, 16) || !number(fields[5], tap.ir_length, 10) ||
             !number(fields[6], tap.ir_capture, 16) || tap.ir_length < 2 || tap.ir_length > k_max_ir_length) {
             error = "OpenOCD's scan_chain line " + std::to_string(line_number) + " does not parse: " + quote(line);
             return false;
@@ -151,6 +163,9 @@ bool parse_scan_chain(std::string_view reply, std::vector<LISTED_TAP>& taps, std
         }
         tap.name = std::string(fields[1]);
         tap.enabled = fields[2] == "Y";
+        // OpenOCD prints 0 in the column of a TAP declared without an ID.
+        if (id != 0)
+            tap.expected.push_back(id);
         taps.push_back(std::move(tap));
         if (taps.size() > k_max_taps) {
             error = "OpenOCD's scan_chain lists more than " + std::to_string(k_max_taps) + " TAPs";

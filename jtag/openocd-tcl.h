@@ -37,13 +37,16 @@ struct LISTED_TAP {
     std::string name;
     bool enabled = true;
     std::uint32_t idcode = 0;    ///< as read at init; 0 for a TAP in BYPASS
-    std::uint32_t expected = 0;
+    /// Every `-expected-id` it was declared with, in order (a chip with
+    /// several silicon revisions has several); empty when none was given.
+    std::vector<std::uint32_t> expected;
     unsigned ir_length = 0;
     std::uint32_t ir_capture = 0;
 };
 
-/// The rows of `scan_chain` in order; false with `error` when a row does
-/// not parse, a value is out of range or there are more than k_max_taps.
+/// The rows of `scan_chain` in order; a row of one ID alone is a further
+/// expected ID of the TAP above. False with `error` when a row does not
+/// parse, a value is out of range or there are more than k_max_taps.
 bool parse_scan_chain(std::string_view reply, std::vector<LISTED_TAP>& taps, std::string& error);
 
 }  // namespace jtag

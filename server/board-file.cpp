@@ -15,7 +15,7 @@
 
 namespace {
 
-struct Checker {
+struct CHECKER {
     const std::string& source;
     std::string& error;
 
@@ -105,8 +105,8 @@ struct Checker {
 
     bool uart(const toml::table& table, UartConfig& uart) {
         std::vector<std::string_view> keys{"compatible", "rx_fifo", "tx_fifo", "target"};
-        for (const TargetKind& kind : target_kinds())
-            for (const TargetKey& key : kind.keys)
+        for (const TARGET_KIND& kind : target_kinds())
+            for (const TARGET_KEY& key : kind.keys)
                 keys.push_back(key.name);
         if (!only_keys(table, keys, "a uart"))
             return false;
@@ -123,14 +123,14 @@ struct Checker {
         // The kinds' own keys: the types of all that are given, then the
         // target's kind, the keys it needs, the keys it does not take, and
         // the checks of its own.
-        struct Given {
-            const TargetKey* key;
+        struct GIVEN {
+            const TARGET_KEY* key;
             const toml::node* where;
             TargetValue value;
         };
-        std::vector<Given> given;
-        for (const TargetKind& kind : target_kinds()) {
-            for (const TargetKey& key : kind.keys) {
+        std::vector<GIVEN> given;
+        for (const TARGET_KIND& kind : target_kinds()) {
+            for (const TARGET_KEY& key : kind.keys) {
                 TargetValue value = key.fallback;
                 const toml::node* where = nullptr;
                 if (!get(table, key.name, value, where))
@@ -139,12 +139,12 @@ struct Checker {
                     given.push_back({&key, where, value});
             }
         }
-        const TargetKind* kind = find_target_kind(uart.target);
+        const TARGET_KIND* kind = find_target_kind(uart.target);
         if (kind == nullptr)
             return fail(*target_node, "unknown target '" + uart.target + "' (" + target_kind_names() + ")");
-        for (const TargetKey& key : kind->keys) {
-            const Given* own = nullptr;
-            for (const Given& one : given)
+        for (const TARGET_KEY& key : kind->keys) {
+            const GIVEN* own = nullptr;
+            for (const GIVEN& one : given)
                 if (one.key == &key)
                     own = &one;
             const TargetValue& value = own != nullptr ? own->value : key.fallback;
@@ -153,12 +153,12 @@ struct Checker {
                 return fail(own != nullptr ? *own->where : static_cast<const toml::node&>(table), key.missing);
             uart.settings.set(key.name, value);
         }
-        for (const Given& one : given) {
+        for (const GIVEN& one : given) {
             if (!kind->takes(one.key->name))
                 return fail(*one.where, std::string("'") + one.key->name + "' is only for " +
                                             target_kind_names(one.key->name) + " targets");
         }
-        for (const Given& one : given) {
+        for (const GIVEN& one : given) {
             const std::string problem = one.key->check != nullptr ? one.key->check(one.value) : std::string();
             if (!problem.empty())
                 return fail(*one.where, std::string("'") + one.key->name + "': " + problem);
@@ -429,7 +429,7 @@ bool parse_board(std::string_view text, const std::string& source, BoardConfig& 
         error = source + ":" + std::to_string(failure.source().begin.line) + ": " + std::string(failure.description());
         return false;
     }
-    Checker check{source, error};
+    CHECKER check{source, error};
     if (!check.only_keys(root, {"cable"}, "the board file"))
         return false;
     bool ok = true;

@@ -2,8 +2,8 @@
 // chain description for chainprobe.
 #include "server/chain.h"
 
-CableMatch match_cable(const CABLES& cables, const std::string& text) {
-    CableMatch match;
+CABLE_MATCH match_cable(const CABLES& cables, const std::string& text) {
+    CABLE_MATCH match;
     if (cables.empty()) {
         match.code = wire::OpenCode::no_cable;
         match.text = "there are no cables";
@@ -43,9 +43,9 @@ CableMatch match_cable(const CABLES& cables, const std::string& text) {
     return match;
 }
 
-Selection select_uart(const CABLES& cables, const std::string& cable_text, int device, int instance) {
-    Selection selection;
-    const CableMatch match = match_cable(cables, cable_text);
+UART_SELECTION select_uart(const CABLES& cables, const std::string& cable_text, int device, int instance) {
+    UART_SELECTION selection;
+    const CABLE_MATCH match = match_cable(cables, cable_text);
     if (match.code != wire::OpenCode::ok) {
         selection.code = match.code;
         selection.text = match.text;

@@ -65,7 +65,7 @@ bool for_each_uart(const CABLES& cables, Visit&& visit) {
     return true;
 }
 
-struct CableMatch {
+struct CABLE_MATCH {
     wire::OpenCode code = wire::OpenCode::ok;  ///< ok, ambiguous_cable or no_cable
     CABLE* cable = nullptr;
     std::string text;    ///< what went wrong, in words
@@ -73,9 +73,9 @@ struct CableMatch {
 
 /// The exact full name wins; otherwise a text that is part of exactly one
 /// name. An empty text picks the only cable.
-CableMatch match_cable(const CABLES& cables, const std::string& text);
+CABLE_MATCH match_cable(const CABLES& cables, const std::string& text);
 
-struct Selection {
+struct UART_SELECTION {
     wire::OpenCode code = wire::OpenCode::ok;
     std::string text;
     CABLE* cable = nullptr;
@@ -86,7 +86,7 @@ struct Selection {
 
 /// Picks the UART for an open. Device 0 or below and instance below 0
 /// choose, which succeeds only when the choice is unique.
-Selection select_uart(const CABLES& cables, const std::string& cable, int device, int instance);
+UART_SELECTION select_uart(const CABLES& cables, const std::string& cable, int device, int instance);
 
 /// What chainprobe lists.
 wire::ListReply describe_chain(const CABLES& cables);

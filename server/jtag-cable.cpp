@@ -236,6 +236,26 @@ const JtagDeviceHint* hint_for(const CableConfig& config, std::size_t index) {
     return index < config.jtag_devices.size() ? &config.jtag_devices[index] : nullptr;
 }
 
+/// An IR length the board file gives that OpenOCD's declaration contradicts
+/// (OpenOCD shifts its own, so its length is the one used); empty if none.
+std::string ir_length_mismatch(const jtag::LISTED_TAP& tap, const JtagDeviceHint* hint) {
+    if (hint == nullptr || hint->ir_length == 0 || hint->ir_length == tap.ir_length)
+        return {};
+    return "the board file gives IR length " + std::to_string(hint->ir_length) + ", OpenOCD declares " +
+           std::to_string(tap.ir_length) + " (OpenOCD's is used)";
+}
+
+/// What OpenOCD's listing tells of a TAP that chainprobe shows with it.
+std::string listed_note(const jtag::LISTED_TAP& tap, const std::string& mismatch) {
+    std::string note = mismatch;
+    if (tap.enabled)
+        return note;
+    note += (note.empty() ? "" : "; ") + std::string("disabled in OpenOCD: out of the chain, not scanned");
+    for (std::size_t i = 0; i < tap.expected.size(); ++i)
+        note += (i == 0 ? " (declared IDCODE " : " or ") + ("0x" + jtag::to_hex(jtag::to_bits(tap.expected[i], 32)));
+    return note + (tap.expected.empty() ? "" : ")");
+}
+
 }  // namespace
 
 void JTAG_CABLE::identify() {
@@ -311,27 +331,41 @@ void JTAG_CABLE::identify_openocd() {
         std::vector<jtag::TAP_FACTS> taps;
         std::vector<jtag::TAP_SLOT> slots;
         std::vector<SCAN> bypass;
+        std::vector<std::string> notes;
         for (const jtag::LISTED_TAP& tap : listed) {
             jtag::TAP_FACTS facts;
             facts.name = tap.name;
-            if (tap.idcode != 0)
+            // A disabled TAP's IDCODE was never read: OpenOCD lists zero.
+            if (tap.idcode != 0 && tap.enabled)
                 facts.idcode = tap.idcode;
             facts.ir_length = tap.ir_length;
+            facts.disabled = !tap.enabled;
             taps.push_back(facts);
             slots.push_back({tap.name, tap.ir_length});
-            bypass.push_back(SCAN::ir(static_cast<int>(slots.size()) - 1, BITS(tap.ir_length, true)));
+            // Every enabled TAP gets an IR scan before the first DR scan:
+            // OpenOCD needs it. A disabled one is out of the chain, and a scan
+            // naming it makes OpenOCD abort.
+            if (tap.enabled)
+                bypass.push_back(SCAN::ir(static_cast<int>(slots.size()) - 1, BITS(tap.ir_length, true)));
+            const std::string mismatch = ir_length_mismatch(tap, hint_for(m_config, taps.size() - 1));
+            if (!mismatch.empty())
+                log("device " + std::to_string(taps.size()) + ": " + mismatch);
+            notes.push_back(listed_note(tap, mismatch));
         }
         m_adapter->set_taps(slots);
-        // Every TAP gets an IR scan before the first DR scan: OpenOCD needs it.
-        m_adapter->run(bypass, [this, taps](const std::string& failure, jtag::CAPTURED) {
+        auto scanned = [this, taps, notes](const std::string& failure, jtag::CAPTURED) {
             if (m_stopped)
                 return;
             if (!failure.empty()) {
                 go_down(failure, false);
                 return;
             }
-            discover(taps, 0, {}, {});
-        });
+            discover(taps, 0, {}, notes);
+        };
+        if (bypass.empty())
+            asio::post(m_io, [scanned] { scanned({}, {}); });
+        else
+            m_adapter->run(bypass, scanned);
     });
 }
 
@@ -342,14 +376,18 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         return;
     }
     cores.resize(next + 1);
-    notes.resize(next + 1);
+    notes.resize(std::max(notes.size(), next + 1));
+    if (taps[next].disabled) {  // listed, never scanned
+        discover(std::move(taps), next + 1, std::move(cores), std::move(notes));
+        return;
+    }
     const jtag::TAP_FACTS& tap = taps[next];
     const JtagDeviceHint* hint = hint_for(m_config, next);
     if (hint != nullptr && hint->idcode && tap.idcode != hint->idcode) {
         char text[96];
         std::snprintf(text, sizeof text, "expected IDCODE 0x%08x, found %s", *hint->idcode,
                       tap.idcode ? ("0x" + jtag::to_hex(jtag::to_bits(*tap.idcode, 32))).c_str() : "none (BYPASS)");
-        notes[next] = text;
+        notes[next] += (notes[next].empty() ? "" : "; ") + std::string(text);
         log("device " + std::to_string(next + 1) + ": " + text);
     }
     if (hint != nullptr && !hint->user_instructions.empty()) {

@@ -3,29 +3,28 @@
 #include <csignal>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
-#include <CLI/CLI.hpp>
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 
+#include "programs/command-line.h"
 #include "server/board.h"
 #include "server/endpoint.h"
 #include "server/server.h"
 #include "server/target-kinds.h"
 #include "wire/address.h"
-#include "wire/frame.h"
 #include "wire/secret.h"
 
 namespace {
 
 int error_exit(const std::string& message) {
-    std::fprintf(stderr, "jtag-server: error: %s\n", message.c_str());
-    return 1;
+    return programs::error_exit("jtag-server", message);
 }
 
 /// A standard descriptor the server was started without is opened on the
@@ -69,20 +68,8 @@ int main(int argc, char** argv) {
     app.add_option("--handshake-timeout", handshake_seconds,
                    "seconds a new client has for its secret and first request")
         ->check(CLI::Range(0.05, 3600.0));
-    bool show_version = false;
-    app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return error_exit(std::string(error.what()) + " (see --help)");
-    }
-    if (show_version) {
-        std::printf("jtag-server %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
-        return 0;
-    }
+    if (const std::optional<int> status = programs::parse_command_line(app, argc, argv, "jtag-server", true))
+        return *status;
 
     // 2. The board: from the file, or the built-in demo board.
     BoardConfig board = demo_board();

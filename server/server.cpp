@@ -154,7 +154,7 @@ void SERVER::wait_for_proof(SESSION& session) {
 }
 
 wire::OpenReply SERVER::open(const wire::OpenRequest& request, UART*& uart) {
-    const Selection selection = select_uart(m_cables, request.cable, request.device, request.instance);
+    const UART_SELECTION selection = select_uart(m_cables, request.cable, request.device, request.instance);
     wire::OpenReply reply;
     reply.code = wire::code_value(selection.code);
     reply.text = selection.text;
@@ -297,7 +297,7 @@ void SERVER::side_presence(CABLE& cable, TARGET::Presence change) {
 }
 
 wire::ControlReply SERVER::control(const wire::ControlRequest& request) {
-    const CableMatch match = match_cable(m_cables, request.cable);
+    const CABLE_MATCH match = match_cable(m_cables, request.cable);
     if (match.code != wire::OpenCode::ok)
         return failed(match.text);
     CABLE& cable = *match.cable;

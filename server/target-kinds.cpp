@@ -24,8 +24,8 @@ std::string check_listen_address(const TargetValue& value) {
 
 }  // namespace
 
-const std::vector<TargetKind>& target_kinds() {
-    static const std::vector<TargetKind> kinds = {
+const std::vector<TARGET_KIND>& target_kinds() {
+    static const std::vector<TARGET_KIND> kinds = {
         {"demo", {}, make_demo_target},
         {"loopback", {}, make_loopback_target},
         {"exec", {{"command", std::string(), "an exec target needs a non-empty 'command'"}}, make_exec_target,
@@ -40,15 +40,15 @@ const std::vector<TargetKind>& target_kinds() {
     return kinds;
 }
 
-const TargetKind* find_target_kind(std::string_view name) {
-    for (const TargetKind& kind : target_kinds())
+const TARGET_KIND* find_target_kind(std::string_view name) {
+    for (const TARGET_KIND& kind : target_kinds())
         if (name == kind.name)
             return &kind;
     return nullptr;
 }
 
-bool TargetKind::takes(std::string_view key) const {
-    for (const TargetKey& own : keys)
+bool TARGET_KIND::takes(std::string_view key) const {
+    for (const TARGET_KEY& own : keys)
         if (key == own.name)
             return true;
     return false;
@@ -56,7 +56,7 @@ bool TargetKind::takes(std::string_view key) const {
 
 std::string target_kind_names(std::string_view taking) {
     std::vector<std::string> names;
-    for (const TargetKind& kind : target_kinds())
+    for (const TARGET_KIND& kind : target_kinds())
         if (taking.empty() || kind.takes(taking))
             names.emplace_back(kind.name);
     std::string text;
@@ -66,19 +66,19 @@ std::string target_kind_names(std::string_view taking) {
 }
 
 void prepare_target_kinds(asio::io_context& io) {
-    for (const TargetKind& kind : target_kinds())
+    for (const TARGET_KIND& kind : target_kinds())
         if (kind.prepare != nullptr)
             kind.prepare(io);
 }
 
 void finish_target_kinds() {
-    for (const TargetKind& kind : target_kinds())
+    for (const TARGET_KIND& kind : target_kinds())
         if (kind.finish != nullptr)
             kind.finish();
 }
 
 std::unique_ptr<TARGET> make_target(const UartConfig& config, asio::io_context& io, std::string& error) {
-    const TargetKind* kind = find_target_kind(config.target);
+    const TARGET_KIND* kind = find_target_kind(config.target);
     if (kind == nullptr) {
         error = "unknown target kind '" + config.target + "'";
         return nullptr;

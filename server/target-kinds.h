@@ -15,7 +15,7 @@
 #include "server/uart.h"
 
 /// A board-file key of a kind's own.
-struct TargetKey {
+struct TARGET_KEY {
     const char* name;
     TargetValue fallback;  ///< the value when the key is not given; its type is the key's
     /// When not empty, the key must be given (a text not empty): this error otherwise.
@@ -24,9 +24,9 @@ struct TargetKey {
     std::string (*check)(const TargetValue& value) = nullptr;
 };
 
-struct TargetKind {
+struct TARGET_KIND {
     const char* name;
-    std::vector<TargetKey> keys;
+    std::vector<TARGET_KEY> keys;
     /// Makes a target of this kind (not yet started).
     std::unique_ptr<TARGET> (*make)(const TargetSettings& settings, asio::io_context& io);
     /// Run once as the server comes up, for kinds that watch something of their own.
@@ -38,10 +38,10 @@ struct TargetKind {
 };
 
 /// Every kind, in the order in which the board file's errors name them.
-const std::vector<TargetKind>& target_kinds();
+const std::vector<TARGET_KIND>& target_kinds();
 
 /// The kind of that name, or null.
-const TargetKind* find_target_kind(std::string_view name);
+const TARGET_KIND* find_target_kind(std::string_view name);
 
 /// The names of the kinds for a message, "demo, loopback, exec, tcp or serial"; with
 /// a key, of those that take it.

@@ -46,13 +46,17 @@ void BOARD_MODEL::drive(bool tck, bool tms, bool tdi) {
     system_edge_after();
     while (m_cycles_due >= 1.0) {
         m_cycles_due -= 1.0;
-        m_chain->sys_clk = 0;
-        eval();
-        system_edge_before();
-        m_chain->sys_clk = 1;
-        eval();
-        system_edge_after();
+        system_cycle();
     }
+}
+
+void BOARD_MODEL::system_cycle() {
+    m_chain->sys_clk = 0;
+    eval();
+    system_edge_before();
+    m_chain->sys_clk = 1;
+    eval();
+    system_edge_after();
 }
 
 bool BOARD_MODEL::tdo() const { return m_chain->tdo != 0; }
@@ -63,14 +67,8 @@ void BOARD_MODEL::set_resets(bool trst, bool /*srst*/) {
 }
 
 void BOARD_MODEL::run_system(unsigned cycles) {
-    for (unsigned i = 0; i < cycles; ++i) {
-        m_chain->sys_clk = 0;
-        eval();
-        system_edge_before();
-        m_chain->sys_clk = 1;
-        eval();
-        system_edge_after();
-    }
+    for (unsigned i = 0; i < cycles; ++i)
+        system_cycle();
     m_chain->sys_clk = 0;
     eval();
 }

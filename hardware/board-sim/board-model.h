@@ -63,6 +63,8 @@ public:
     unsigned tap_instruction() const;
 
 private:
+    /// One whole system clock cycle: falling edge, then rising edge.
+    void system_cycle();
     void system_edge_before();
     void system_edge_after();
     void eval();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 
 #include "hardware/board-sim/board-model.h"
 #include "hardware/board-sim/exec-uart.h"
 #include "hardware/board-sim/remote-bitbang.h"
+#include "programs/command-line.h"
 #include "wire/address.h"
 
 namespace {
@@ -31,8 +32,7 @@ volatile std::sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 int error_exit(const std::string& message) {
-    std::fprintf(stderr, "jtag-board-sim: error: %s\n", message.c_str());
-    return 1;
+    return programs::error_exit("jtag-board-sim", message);
 }
 
 /// Binds and listens on HOST:PORT; -1 with `error` filled when it cannot.
@@ -94,14 +94,8 @@ int main(int argc, char** argv) {
                    "a JTAG UART of the FPGA: loopback, or exec:COMMAND (its CPU side on COMMAND's standard "
                    "input and output); repeat for more (at most 4; default one loopback)");
     app.add_option("--clock-ratio", clock_ratio, "system clock cycles per TCK cycle")->check(CLI::Range(0.1, 10.0));
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return error_exit(std::string(error.what()) + " (see --help)");
-    }
+    if (const std::optional<int> status = programs::parse_command_line(app, argc, argv, "jtag-board-sim", false))
+        return *status;
     if (uart_specs.empty())
         uart_specs.push_back("loopback");
     if (uart_specs.size() > BOARD_MODEL::k_max_uarts)

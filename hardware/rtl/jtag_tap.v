@@ -31,18 +31,19 @@ module jtag_tap #(
     output wire [IR_LEN-1:0]       instruction
 );
     localparam TEST_LOGIC_RESET = 4'd0, CAPTURE_DR = 4'd3, SHIFT_DR = 4'd4,
-               UPDATE_DR = 4'd8, CAPTURE_IR = 4'd10, SHIFT_IR = 4'd11, UPDATE_IR = 4'd15;
+               UPDATE_DR = 4'd8, SHIFT_IR = 4'd11;
     localparam [IR_LEN-1:0] CODE_IDCODE = IR_IDCODE[IR_LEN-1:0];
     localparam [IR_LEN-1:0] CODE_DISCOVER = IR_DISCOVER[IR_LEN-1:0];
-    // The IR captures ...0001: the two bits nearest TDO are 01, and the rest
-    // are zero so that a scan of an unknown chain finds this IR's length.
-    localparam [IR_LEN-1:0] IR_CAPTURE = {{(IR_LEN - 1){1'b0}}, 1'b1};
 
     wire [3:0] next_state;
     jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state), .next(next_state));
 
-    reg [IR_LEN-1:0] ir = CODE_IDCODE;
-    reg [IR_LEN-1:0] ir_shift = {IR_LEN{1'b0}};
+    // IDCODE from Test-Logic-Reset on.
+    wire [IR_LEN-1:0] ir;
+    wire ir_out;
+    jtag_ir #(.LEN(IR_LEN), .RESET_CODE(CODE_IDCODE)) instruction_register (
+        .tck(tck), .trst_n(trst_n), .tdi(tdi), .state(state), .next_state(next_state), .ir(ir),
+        .shift_out(ir_out));
     reg [31:0] idcode_shift = 32'd0;
     reg bypass_shift = 1'b0;
     reg [32*DESC_WORDS-1:0] descriptor_shift = {32 * DESC_WORDS{1'b0}};
@@ -60,17 +61,8 @@ module jtag_tap #(
     assign user_update  = state == UPDATE_DR;
     assign user_reset   = state == TEST_LOGIC_RESET;
 
-    always @(posedge tck or negedge trst_n) begin
-        // IDCODE as soon as the TAP enters Test-Logic-Reset.
-        if (!trst_n)                             ir <= CODE_IDCODE;
-        else if (next_state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
-        else if (state == UPDATE_IR)        ir <= ir_shift;
-    end
-
     always @(posedge tck) begin
         case (state)
-            CAPTURE_IR: ir_shift <= IR_CAPTURE;
-            SHIFT_IR:   ir_shift <= {tdi, ir_shift[IR_LEN-1:1]};
             CAPTURE_DR: begin
                 idcode_shift <= IDCODE;
                 bypass_shift <= 1'b0;
@@ -97,7 +89,7 @@ module jtag_tap #(
 
     // TDO changes on the falling edge; outside the shift states it idles high.
     always @(negedge tck) begin
-        if (state == SHIFT_IR)      tdo <= ir_shift[0];
+        if (state == SHIFT_IR)      tdo <= ir_out;
         else if (state == SHIFT_DR) tdo <= dr_out;
         else                        tdo <= 1'b1;
     end

@@ -1,6 +1,7 @@
-// A device of our own with JTAG UARTs: jtag_tap with UARTS jtag_uart cores on
-// its user instructions and the descriptor that lists them. For FPGAs whose
-// own TAP hands out user instructions, see hardware/fpga/ instead.
+// A device of our own with JTAG UARTs: jtag_tap with UARTS jtag_uart cores
+// on its user instructions (jtag_uart_bank) and the descriptor that lists
+// them. For FPGAs whose own TAP hands out user instructions, see
+// hardware/fpga/ instead.
 module jtag_uart_system #(
     parameter        UARTS   = 1,  // 1..8
     parameter        RX_LOG2 = 6,
@@ -12,20 +13,11 @@ module jtag_uart_system #(
     input  wire               tdi,
     input  wire               trst_n,
     output wire               tdo,
-    input  wire               sys_clk,
-    // UART i uses bits [8*i+7:8*i] and [i].
-    output wire [8*UARTS-1:0] rx_data,
-    output wire [UARTS-1:0]   rx_valid,
-    input  wire [UARTS-1:0]   rx_ready,
-    input  wire [8*UARTS-1:0] tx_data,
-    input  wire [UARTS-1:0]   tx_valid,
-    output wire [UARTS-1:0]   tx_ready
+`include "jtag_uart_cpu_buses.vh"
 );
     localparam IR_LEN = 6, IR_USER = 32;
     localparam [31:0] MAGIC = 32'h55A71C3D;
     localparam [7:0] COUNT = UARTS[7:0];
-    localparam [3:0] RX_SIZE = RX_LOG2[3:0];
-    localparam [3:0] TX_SIZE = TX_LOG2[3:0];
 
     wire [32*(2+UARTS)-1:0] descriptor;
     assign descriptor[63:0] = {8'd0, 8'd6, COUNT, 8'd1, MAGIC};
@@ -41,16 +33,9 @@ module jtag_uart_system #(
         .user_reset(tap_reset), .user_tdo(user_tdo), .state(), .instruction());
     /* verilator lint_on PINCONNECTEMPTY */
 
-    genvar i;
-    generate
-        for (i = 0; i < UARTS; i = i + 1) begin : uart
-            localparam [7:0] CODE = IR_USER + i;
-            assign descriptor[64+32*i +: 32] = {8'd0, 8'd2, TX_SIZE, RX_SIZE, CODE};
-            jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2), .ID(CODE)) core (
-                .tck(tck), .tdi(tdi), .tdo(user_tdo[i]), .select(select[i]), .capture(capture),
-                .shift(shift), .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
-                .rx_data(rx_data[8*i +: 8]), .rx_valid(rx_valid[i]), .rx_ready(rx_ready[i]),
-                .tx_data(tx_data[8*i +: 8]), .tx_valid(tx_valid[i]), .tx_ready(tx_ready[i]));
-        end
-    endgenerate
+    jtag_uart_bank #(.UARTS(UARTS), .IR_USER(IR_USER), .RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) bank (
+        .tck(tck), .tdi(tdi), .select(select), .capture(capture), .shift(shift), .update(update),
+        .tap_reset(tap_reset), .user_tdo(user_tdo), .words(descriptor[32*(2+UARTS)-1:64]), .sys_clk(sys_clk),
+        .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
 endmodule

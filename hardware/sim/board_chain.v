@@ -39,18 +39,11 @@ module board_chain (
         .user_select(select), .user_capture(capture), .user_shift(shift), .user_update(update),
         .user_reset(tap_reset), .user_tdo(user_tdo), .state(tap_state), .instruction(tap_instruction));
 
-    genvar i;
-    generate
-        for (i = 0; i < UARTS; i = i + 1) begin : uart
-            localparam [7:0] CODE = IR_USER + i;
-            assign descriptor[64+32*i +: 32] = {8'd0, 8'd2, 4'd6, 4'd6, CODE};
-            jtag_uart #(.ID(CODE)) core (
-                .tck(tck), .tdi(tdi), .tdo(user_tdo[i]), .select(select[i]), .capture(capture),
-                .shift(shift), .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
-                .rx_data(rx_data[8*i +: 8]), .rx_valid(rx_valid[i]), .rx_ready(rx_ready[i]),
-                .tx_data(tx_data[8*i +: 8]), .tx_valid(tx_valid[i]), .tx_ready(tx_ready[i]));
-        end
-    endgenerate
+    jtag_uart_bank #(.UARTS(UARTS), .IR_USER(IR_USER)) bank (
+        .tck(tck), .tdi(tdi), .select(select), .capture(capture), .shift(shift), .update(update),
+        .tap_reset(tap_reset), .user_tdo(user_tdo), .words(descriptor[32*(2+UARTS)-1:64]), .sys_clk(sys_clk),
+        .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
 
     other_tap other (.tck(tck), .tms(tms), .tdi(fpga_tdo), .trst_n(trst_n), .tdo(tdo));
 endmodule

@@ -9,28 +9,22 @@ module other_tap #(
     input  wire trst_n,
     output reg  tdo = 1'b1
 );
-    localparam TEST_LOGIC_RESET = 4'd0, CAPTURE_DR = 4'd3, SHIFT_DR = 4'd4,
-               CAPTURE_IR = 4'd10, SHIFT_IR = 4'd11, UPDATE_IR = 4'd15;
+    localparam CAPTURE_DR = 4'd3, SHIFT_DR = 4'd4, SHIFT_IR = 4'd11;
     localparam [4:0] CODE_IDCODE = 5'b00110;
 
     wire [3:0] state;
     wire [3:0] next_state;
     jtag_tap_fsm fsm (.tck(tck), .tms(tms), .trst_n(trst_n), .state(state), .next(next_state));
 
-    reg [4:0] ir = CODE_IDCODE;
-    reg [4:0] ir_shift = 5'd0;
+    wire [4:0] ir;
+    wire ir_out;
+    jtag_ir #(.LEN(5), .RESET_CODE(CODE_IDCODE)) instruction_register (
+        .tck(tck), .trst_n(trst_n), .tdi(tdi), .state(state), .next_state(next_state), .ir(ir),
+        .shift_out(ir_out));
     reg [31:0] dr_shift = 32'd0;
-
-    always @(posedge tck or negedge trst_n) begin
-        if (!trst_n)                        ir <= CODE_IDCODE;
-        else if (next_state == TEST_LOGIC_RESET) ir <= CODE_IDCODE;
-        else if (state == UPDATE_IR)        ir <= ir_shift;
-    end
 
     always @(posedge tck) begin
         case (state)
-            CAPTURE_IR: ir_shift <= 5'b00001;
-            SHIFT_IR:   ir_shift <= {tdi, ir_shift[4:1]};
             CAPTURE_DR: dr_shift <= ir == CODE_IDCODE ? IDCODE : 32'd0;
             // Every instruction but IDCODE is BYPASS: a one-bit register.
             SHIFT_DR:   dr_shift <= ir == CODE_IDCODE ? {tdi, dr_shift[31:1]} : {31'd0, tdi};
@@ -39,7 +33,7 @@ module other_tap #(
     end
 
     always @(negedge tck) begin
-        if (state == SHIFT_IR)      tdo <= ir_shift[0];
+        if (state == SHIFT_IR)      tdo <= ir_out;
         else if (state == SHIFT_DR) tdo <= dr_shift[0];
         else                        tdo <= 1'b1;
     end

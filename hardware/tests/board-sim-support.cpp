@@ -1,6 +1,8 @@
 // What the tests of jtag-board-sim share (see board-sim-support.h).
 #include "hardware/tests/board-sim-support.h"
 
+#include "tests/support/loopback.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -36,20 +38,7 @@ const std::vector<std::string> k_board_taps = {
 
 namespace {
 
-int connect_to(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int yes = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    return fd;
-}
+int connect_to(int port) { return test_support::connect_loopback(port); }
 
 // Reads until `done` says so; throws on end of stream or after 20 s.
 template <typename Done>
@@ -72,18 +61,6 @@ std::string read_until(int fd, Done done) {
 }
 
 }  // namespace
-
-int free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 board_sim::board_sim(std::vector<std::string> args) {
     test_support::launch how;

@@ -11,6 +11,7 @@
 
 #include "hardware/tests/jtag-probe.h"
 #include "tests/support/child-process.h"
+#include "tests/support/free-port.h"
 #include "tests/support/temp-dir.h"
 
 std::string board_sim_program();
@@ -23,8 +24,7 @@ bool have_openocd();
 
 /// The simulated board's TAPs declared for OpenOCD, nearest TDO first.
 extern const std::vector<std::string> k_board_taps;
-/// A loopback port free at the time of the call.
-int free_port();
+using test_support::free_port;
 
 class board_sim {
 public:

@@ -280,27 +280,94 @@ TEST(RealChain, DeviceAndInstanceChooseAmongTwoUarts) {
         << escaped(terminal->output());
 }
 
+namespace {
+
+/// jtag-board-sim with one loopback UART behind an OpenOCD that runs
+/// `commands` (the TAPs declared, init), its TCL port connected.
+struct board_behind_openocd {
+    explicit board_behind_openocd(const std::vector<std::string>& commands = k_declared)
+        : tcl(free_port()), openocd(board.port(), commands, tcl) {
+        openocd.connect_tcl();
+    }
+    board_sim board{{"--uart", "loopback"}};
+    int tcl;
+    openocd_process openocd;
+};
+
+/// What comes back from `bytes` sent through the loopback UART of device
+/// `device`, instance 0; a failure to open is the server's log.
+std::string echoed(jtag_server& server, int device, const std::string& bytes,
+                   std::chrono::seconds guard = 150s) {
+    open_result link = open_uart(nullptr, device, 0);
+    if (link.link == nullptr)
+        return "open: " + std::to_string(link.code) + ": " + link.text + "\n" + server.log();
+    jtagcorvex_wait_open(link.link);
+    std::string got = write_and_collect(link.link, bytes, bytes.size(), guard);
+    jtagcorvex_close(link.link);
+    return got;
+}
+
+}  // namespace
+
 TEST(RealChain, EchoThroughOpenOcd) {
     NEED_OPENOCD();
-    board_sim board({"--uart", "loopback"});
-    const int tcl = free_port();
-    openocd_process openocd(board.port(), k_declared, tcl);
-    openocd.connect_tcl();
-    jtag_server server(real_cable("openocd", tcl));
+    board_behind_openocd chain;
+    jtag_server server(real_cable("openocd", chain.tcl));
     std::string listing;
     server.chainprobe({}, &listing);
     EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
-
-    open_result link = open_uart(nullptr, 2, 0);
-    ASSERT_NE(link.link, nullptr) << link.code << ": " << link.text << "\n" << server.log();
-    jtagcorvex_wait_open(link.link);
     const std::string bytes = every_byte_value(2);
-    EXPECT_EQ(write_and_collect(link.link, bytes, bytes.size()), bytes);
-    jtagcorvex_close(link.link);
+    EXPECT_EQ(echoed(server, 2, bytes), bytes);
 
     auto terminal = piped_terminal(server, {"--no-quit-on-ctrl-d", "-d", "2"});
     ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
+}
+
+TEST(RealChain, OpenOcdChainWithADisabledTapAndATapOfTwoExpectedIds) {
+    NEED_OPENOCD();
+    // A TAP behind a router, declared but disabled: OpenOCD leaves it out of
+    // the chain, and a scan naming it makes OpenOCD abort (its IR length is
+    // that of our TAP, whose descriptor a host reads). The FPGA is declared
+    // with two silicon revisions.
+    board_behind_openocd chain({k_board_taps[0], "jtag newtap cpu tap -irlen 6 -expected-id 0x4ba00477 -disable",
+                                "jtag newtap fpga tap -irlen 6 -expected-id 0x27e01f57 -expected-id 0x17e01f57",
+                                "init"});
+    jtag_server server(real_cable("openocd", chain.tcl));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find("IR length 5, other.tap; no JTAG UART"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("device 2: "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("IR length 6, cpu.tap; disabled in OpenOCD: out of the chain, not scanned "
+                           "(declared IDCODE 0x4ba00477)"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("device 3: IDCODE 0x17e01f57"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
+    const std::string bytes = every_byte_value(1);
+    EXPECT_EQ(echoed(server, 3, bytes, 60s), bytes) << chain.openocd.log();
+    EXPECT_EQ(chain.openocd.log().find("Assertion"), std::string::npos) << chain.openocd.log();
+    EXPECT_EQ(server.log().find("trying again"), std::string::npos) << server.log();
+}
+
+TEST(RealChain, OpenOcdsIrLengthsAreComparedWithTheBoardFiles) {
+    NEED_OPENOCD();
+    board_behind_openocd chain;
+    // Device 1 is given a wrong IR length and a wrong IDCODE, device 2 the right length.
+    jtag_server server(real_cable("openocd", chain.tcl,
+                                  "[[cable.device]]\nir_length = 4\nidcode = 0x30a51e2c\n"
+                                  "[[cable.device]]\nir_length = 6\n"));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    const std::string mismatch = "the board file gives IR length 4, OpenOCD declares 5 (OpenOCD's is used)";
+    EXPECT_NE(listing.find("IR length 5, other.tap; " + mismatch + "; expected IDCODE 0x30a51e2c, found 0x30a51e2b; "
+                           "no JTAG UART"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("IR length 6, fpga.tap; 1 JTAG UART"), std::string::npos) << listing;
+    EXPECT_NE(server.log().find("device 1: " + mismatch), std::string::npos) << server.log();
+    EXPECT_EQ(server.log().find("device 2:"), std::string::npos) << server.log();
+    EXPECT_EQ(echoed(server, 2, "given\n", 60s), "given\n");
 }
 
 namespace {

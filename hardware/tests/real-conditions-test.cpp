@@ -270,9 +270,10 @@ std::string numbered_lines(int lines) {
 }
 
 /// Writes all of `data` to device 2 instance `instance` of a UART whose
-/// CPU sends nothing, opening it again after each fault; false when it
-/// could not in the guard time.
-bool write_through_faults(const std::string& data, int instance, std::chrono::seconds guard = 150s) {
+/// CPU sends nothing, opening it again after each fault (counted in
+/// `faults`); false when it could not in the guard time.
+bool write_through_faults(const std::string& data, int instance, int& faults, std::chrono::seconds guard = 150s) {
+    faults = 0;
     const auto reopen = [instance] {
         open_result opened;
         eventually([&] {
@@ -294,6 +295,7 @@ bool write_through_faults(const std::string& data, int instance, std::chrono::se
         if (n < 0 || r != 0) {  // the CPU sends nothing: any byte read is a fault's
             jtagcorvex_close(link);
             link = reopen();
+            ++faults;
             continue;
         }
         sent += static_cast<std::size_t>(n);
@@ -350,16 +352,17 @@ TEST_P(LostReplies, HostBytesReachTheCpuNeverTwice) {
     start({"--uart", "exec:cat > " + sink});
     const int lines = (GetParam() ? 3000 : 12000) / k_scale;
     const std::string data = numbered_lines(lines);
-    ASSERT_TRUE(write_through_faults(data, 0)) << m_server->log();
+    int faults = 0;
+    ASSERT_TRUE(write_through_faults(data, 0, faults)) << m_server->log();
     const std::string received = sink_contents(sink, std::to_string(lines) + "\n");
     EXPECT_GE(m_proxy->cuts_made(), k_min_cuts) << m_server->log();
     std::string problem;
     const int gaps = gaps_in(data, received, problem);
     ASSERT_GE(gaps, 0) << problem << "\n" << m_server->log();
-    // Bytes the library had not yet handed to the server at a cut may be
-    // lost, nothing else.
-    EXPECT_LE(gaps, m_proxy->cuts_made()) << m_server->log();
-    EXPECT_GE(received.size(), data.size() - 1024 * std::size_t(m_proxy->cuts_made()));
+    // Bytes the library had not yet handed to the server at a fault (a cut,
+    // or a reply late on a loaded machine) may be lost, nothing else.
+    EXPECT_LE(gaps, faults) << m_server->log();
+    EXPECT_GE(received.size() + 1024 * std::size_t(faults), data.size()) << m_server->log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, LostReplies, testing::Values(false, true),
@@ -391,7 +394,8 @@ TEST(SharedOpenOcd, AnotherClientsInstructionsNeverMisrouteBytes) {
     });
     const int lines = 2500 / k_scale;
     const std::string data = numbered_lines(lines);
-    const bool written = write_through_faults(data, 1);
+    int faults = 0;
+    const bool written = write_through_faults(data, 1, faults);
     const std::string received = sink_contents(sinks[1], std::to_string(lines) + "\n");
     done = true;
     other.join();

@@ -208,9 +208,12 @@ TEST(OpenocdTcl, DrscanReplyInEitherVersionsForm) {
     EXPECT_FALSE(jtag::parse_drscan_reply("0000012ab", 16, bits, error));  // more digits than bits
 }
 
-const char k_scan_chain[] =
-    "   TapName             Enabled  IdCode     Expected   IrLen IrCap IrMask\n"
+#define SCAN_CHAIN_HEADING                                                     \
+    "   TapName             Enabled  IdCode     Expected   IrLen IrCap IrMask\n" \
     "-- ------------------- -------- ---------- ---------- ----- ----- ------\n"
+
+const char k_scan_chain[] =
+    SCAN_CHAIN_HEADING
     " 0 other.tap              Y     0x30a51e2b 0x30a51e2b     5 0x01  0x03\n"
     " 1 fpga.tap               Y     0x17e01f57 0x17e01f57     6 0x01  0x03\n";
 
@@ -229,7 +232,7 @@ TEST(OpenocdTcl, ScanChainOfTheRealOutput) {
     EXPECT_EQ(taps[0].idcode, 0x30a51e2bu);
     EXPECT_EQ(taps[0].ir_length, 5u);
     EXPECT_EQ(taps[1].name, "fpga.tap");
-    EXPECT_EQ(taps[1].expected, 0x17e01f57u);
+    EXPECT_EQ(taps[1].expected, std::vector<std::uint32_t>{0x17e01f57u});
     EXPECT_EQ(taps[1].ir_length, 6u);
     EXPECT_EQ(taps[1].ir_capture, 1u);
     EXPECT_TRUE(taps[1].enabled);
@@ -259,6 +262,52 @@ TEST(OpenocdTcl, ScanChainOfTheRealOutput) {
     error.clear();
     EXPECT_TRUE(jtag::parse_scan_chain(many.substr(0, many.rfind(" 32 ")), taps, error)) << error;
     EXPECT_EQ(taps.size(), jtag::k_max_taps);
+}
+
+/// OpenOCD 0.12 against jtag-board-sim, the FPGA's TAP declared with
+/// `-expected-id 0x27e01f57 -expected-id 0x17e01f57` (two silicon revisions):
+/// the second ID stands alone on a row of its own.
+const char k_scan_chain_two_ids[] =
+    SCAN_CHAIN_HEADING
+    " 0 other.tap              Y     0x30a51e2b 0x30a51e2b     5 0x01  0x03\n"
+    " 1 fpga.tap               Y     0x17e01f57 0x27e01f57     6 0x01  0x03\n"
+    "                                           0x17e01f57\n";
+
+TEST(OpenocdTcl, ScanChainRowsOfFurtherExpectedIdsBelongToTheTapAbove) {
+    std::vector<jtag::LISTED_TAP> taps;
+    std::string error;
+    ASSERT_TRUE(jtag::parse_scan_chain(k_scan_chain_two_ids, taps, error)) << error;
+    std::vector<std::vector<std::uint32_t>> expected;
+    for (const jtag::LISTED_TAP& tap : taps)
+        expected.push_back(tap.expected);
+    EXPECT_EQ(expected, (std::vector<std::vector<std::uint32_t>>{{0x30a51e2bu}, {0x27e01f57u, 0x17e01f57u}}));
+    EXPECT_EQ(taps.back().name + " " + std::to_string(taps.back().ir_length), "fpga.tap 6");
+    EXPECT_EQ(taps.back().idcode, 0x17e01f57u);
+
+    // The first TAP with three IDs, then another TAP: each keeps its own.
+    const std::string first = " 0 a.tap Y 0x00000001 0x00000001 4 0x01 0x03\n   0x00000003\n 0x00000005\n" +
+                              row(1, "b.tap");
+    ASSERT_TRUE(jtag::parse_scan_chain(first, taps, error)) << error;
+    ASSERT_EQ(taps.size(), 2u);
+    EXPECT_EQ(taps[0].expected, (std::vector<std::uint32_t>{1, 3, 5}));
+    EXPECT_EQ(taps[1].expected, std::vector<std::uint32_t>{0x17e01f57u});
+    // Declared without an ID: OpenOCD prints zero there.
+    ASSERT_TRUE(jtag::parse_scan_chain(" 0 other.tap Y 0x30a51e2b 0x00000000 5 0x01 0x03\n", taps, error)) << error;
+    EXPECT_TRUE(taps[0].expected.empty());
+
+    const std::string refused[] = {
+        std::string(k_scan_chain).substr(0, std::string(k_scan_chain).find(" 0 ")) + "  0x17e01f57\n" +
+            row(0, "a.tap"),                                // no TAP above it
+        std::string(k_scan_chain) + "  0x17e0zz57\n",     // not hex
+        std::string(k_scan_chain) + "  0x117e01f57\n",    // beyond 32 bits
+        std::string(k_scan_chain) + "  0x17e01f57 6\n",   // more than the ID
+        std::string(k_scan_chain) + "  17\n",             // a number, not an ID
+    };
+    for (const std::string& reply : refused) {
+        error.clear();
+        EXPECT_FALSE(jtag::parse_scan_chain(reply, taps, error)) << reply;
+        EXPECT_FALSE(error.empty()) << reply;
+    }
 }
 
 }  // namespace

@@ -159,17 +159,47 @@ address = "[::1]:6666"
 
     const std::string cable = "[[cable]]\nname = \"a\"\n";
     const std::string real = cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:6666\"\n";
-    EXPECT_EQ(parse_error(cable + "adapter = \"usb\"\naddress = \"127.0.0.1:1\"\n"),
-              "lab.toml:3: unknown adapter 'usb' (remote_bitbang or openocd)");
-    EXPECT_EQ(parse_error(cable + "address = \"127.0.0.1:1\"\n"),
-              "lab.toml:3: 'address' is for a cable with an 'adapter'");
-    EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\n"),
-              "lab.toml:1: a cable with adapter \"openocd\" needs an 'address' (HOST:PORT of a running OpenOCD's TCL "
-              "port) or 'openocd_config' (the files of an OpenOCD the server starts)");
-    EXPECT_EQ(parse_error(cable + "adapter = \"remote_bitbang\"\n"),
-              "lab.toml:1: a cable with an adapter needs an 'address' (HOST:PORT)");
-    EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:0\"\n"),
-              "lab.toml:4: 'address': the port must not be 0");
+    const std::pair<std::string, std::string> refused[] = {
+        {cable + "adapter = \"usb\"\naddress = \"127.0.0.1:1\"\n",
+         "lab.toml:3: unknown adapter 'usb' (remote_bitbang or openocd)"},
+        {cable + "address = \"127.0.0.1:1\"\n",
+         "lab.toml:3: 'address' is for a cable with an 'adapter'"},
+        {cable + "adapter = \"openocd\"\n",
+         "lab.toml:1: a cable with adapter \"openocd\" needs an 'address' (HOST:PORT of a running OpenOCD's TCL "
+         "port) or 'openocd_config' (the files of an OpenOCD the server starts)"},
+        {cable + "adapter = \"remote_bitbang\"\n",
+         "lab.toml:1: a cable with an adapter needs an 'address' (HOST:PORT)"},
+        {cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:0\"\n",
+         "lab.toml:4: 'address': the port must not be 0"},
+        {real + "[[cable.device]]\n[[cable.device.uart]]\n",
+         "lab.toml:6: a cable with an adapter finds its JTAG UARTs by scanning; for a TAP without a "
+         "descriptor give 'user_instructions'"},
+        {real + "[[cable.device]]\nir_length = 1\n",
+         "lab.toml:6: 'ir_length' must be from 2 to 32"},
+        {real + "[[cable.device]]\nir_length = 33\n",
+         "lab.toml:6: 'ir_length' must be from 2 to 32"},
+        {real + "[[cable.device]]\nrx_fifo = 256\n",
+         "lab.toml:6: 'rx_fifo' must be from 1 to 255"},
+        {real + "[[cable.device]]\ntx_fifo = 0\n",
+         "lab.toml:6: 'tx_fifo' must be from 1 to 255"},
+        {real + "[[cable.device]]\nidcode = -1\n",
+         "lab.toml:6: 'idcode' must be from 0 to 4294967295"},
+        {real + "[[cable.device]]\nidcode = 0x100000000\n",
+         "lab.toml:6: 'idcode' must be from 0 to 4294967295"},
+        {real + "[[cable.device]]\ntarget = \"demo\"\n",
+         "lab.toml:6: unknown key 'target' in a device"},
+        {real + "[[cable.device]]\nuser_instructions = 2\n",
+         "lab.toml:6: 'user_instructions' must be an array of integers, e.g. [0x02]"},
+        {real + "[[cable.device]]\nuser_instructions = [\n  0x02,\n  -1,\n]\n",
+         "lab.toml:8: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF"},
+        {real + "[[cable.device]]\nuser_instructions = [0x02, \"0x03\"]\n",
+         "lab.toml:6: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF"},
+        // The facts of a TAP are for real chains only.
+        {cable + "[[cable.device]]\nir_length = 6\n",
+         "lab.toml:4: unknown key 'ir_length' in a device of a simulated cable"},
+    };
+    for (const auto& [text, message] : refused)
+        EXPECT_EQ(parse_error(text), message) << text;
     EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\naddress = \"127.0.0.1\"\n").rfind("lab.toml:4: 'address': ", 0),
               0u);
     for (const char* key : {"plugged", "powered", "board"}) {
@@ -178,26 +208,6 @@ address = "[::1]:6666"
                       "' is for simulated cables: a real chain is plugged in and powered when its adapter and its "
                       "board are");
     }
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\n[[cable.device.uart]]\n"),
-              "lab.toml:6: a cable with an adapter finds its JTAG UARTs by scanning; for a TAP without a "
-              "descriptor give 'user_instructions'");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 1\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nir_length = 33\n"), "lab.toml:6: 'ir_length' must be from 2 to 32");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nrx_fifo = 256\n"), "lab.toml:6: 'rx_fifo' must be from 1 to 255");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\ntx_fifo = 0\n"), "lab.toml:6: 'tx_fifo' must be from 1 to 255");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nidcode = -1\n"), "lab.toml:6: 'idcode' must be from 0 to 4294967295");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nidcode = 0x100000000\n"),
-              "lab.toml:6: 'idcode' must be from 0 to 4294967295");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\ntarget = \"demo\"\n"), "lab.toml:6: unknown key 'target' in a device");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = 2\n"),
-              "lab.toml:6: 'user_instructions' must be an array of integers, e.g. [0x02]");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [\n  0x02,\n  -1,\n]\n"),
-              "lab.toml:8: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
-    EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [0x02, \"0x03\"]\n"),
-              "lab.toml:6: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
-    // The facts of a TAP are for real chains only.
-    EXPECT_EQ(parse_error(cable + "[[cable.device]]\nir_length = 6\n"),
-              "lab.toml:4: unknown key 'ir_length' in a device of a simulated cable");
 }
 
 TEST(BoardFile, AnOpenOcdOfTheServersOwnTakesItsFilesCommandsProgramAndPorts) {

@@ -41,7 +41,7 @@ TEST(CableMatching, ExactNameBeatsSubstringOfSeveral) {
     cables.push_back(cable("USB [1] x", {1}));
     EXPECT_EQ(match_cable(cables, "USB [1]").cable, cables[0].get());
     EXPECT_EQ(match_cable(cables, "x").cable, cables[1].get());
-    const CableMatch several = match_cable(cables, "USB");
+    const CABLE_MATCH several = match_cable(cables, "USB");
     EXPECT_EQ(several.code, wire::OpenCode::ambiguous_cable);
     EXPECT_EQ(several.text, "\"USB\" matches several cables: \"USB [1]\", \"USB [1] x\"");
     EXPECT_EQ(match_cable(cables, "usb").code, wire::OpenCode::no_cable);  // case matters
@@ -75,12 +75,12 @@ TEST(UartSelection, ChoosingNeedsAUniqueAnswer) {
     EXPECT_EQ(select_uart(cables, "", 0, 0).code, wire::OpenCode::ambiguous_uart);  // devices 2 and 3 have instance 0
     EXPECT_EQ(select_uart(cables, "", 1, -1).code, wire::OpenCode::no_uart);
     EXPECT_EQ(select_uart(cables, "", 4, 0).code, wire::OpenCode::no_uart);
-    const Selection one = select_uart(cables, "", -1, 1);
+    const UART_SELECTION one = select_uart(cables, "", -1, 1);
     ASSERT_EQ(one.code, wire::OpenCode::ok);
     EXPECT_EQ(one.device, 2);
     EXPECT_EQ(one.instance, 1);
     EXPECT_EQ(one.uart, cables[0]->devices[1].uarts[1].get());
-    const Selection last = select_uart(cables, "", 3, -1);
+    const UART_SELECTION last = select_uart(cables, "", 3, -1);
     ASSERT_EQ(last.code, wire::OpenCode::ok);
     EXPECT_EQ(last.device, 3);
     EXPECT_EQ(last.instance, 0);
@@ -97,7 +97,7 @@ TEST(UartSelection, IncompatibleAndHeld) {
     EXPECT_EQ(select_uart(cables, "c", 1, 0).code, wire::OpenCode::incompatible_uart);
     FAKE_HOST host;
     cables[0]->devices[0].uarts[1]->attach_host(host);
-    const Selection held = select_uart(cables, "c", 1, 1);
+    const UART_SELECTION held = select_uart(cables, "c", 1, 1);
     EXPECT_EQ(held.code, wire::OpenCode::uart_in_use);
     EXPECT_EQ(held.text, "held by other-app (pid 321)");
     cables[0]->devices[0].uarts[1]->detach_host();

@@ -161,6 +161,16 @@ JTAGCORVEX* open_soon(std::chrono::seconds guard = 10s) {
     return link;
 }
 
+/// The only UART opens (soon), bytes flow both ways, and it is closed again.
+testing::AssertionResult opens_and_flows(jtag_server& server, const pty_pair& pair, const std::string& tag) {
+    JTAGCORVEX* link = open_soon();
+    if (link == nullptr)
+        return testing::AssertionFailure() << "the UART does not open: " << server.log();
+    const bool flowed = flows(link, pair, tag);
+    jtagcorvex_close(link);
+    return flowed ? testing::AssertionSuccess() : testing::AssertionFailure() << "no flow both ways (" << tag << ")";
+}
+
 /// The holder's reads return 0xFF bytes, a full read of the size asked.
 bool floats(JTAGCORVEX* link) {
     return eventually(
@@ -172,6 +182,16 @@ bool floats(JTAGCORVEX* link) {
         10s);
 }
 
+/// A terminal pair (its device there at once unless `start_now` is false)
+/// and a server whose one UART is a serial target on it.
+struct serial_on_pair {
+    explicit serial_on_pair(bool start_now = true, const std::string& settings = "")
+        : pair(dir, start_now), server(serial_board(pair.target, settings)) {}
+    temp_dir dir;
+    pty_pair pair;
+    jtag_server server;
+};
+
 std::string listing(const jtag_server& server) {
     std::string out;
     server.chainprobe({}, &out);
@@ -180,9 +200,8 @@ std::string listing(const jtag_server& server) {
 
 TEST(SerialTarget, AMegabyteEachWayArrivesByteForByte) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir);
-    jtag_server server(serial_board(pair.target));
+    serial_on_pair setup;
+    auto& [dir, pair, server] = setup;
     JTAGCORVEX* link = open_soon();
     ASSERT_NE(link, nullptr);
     constexpr std::size_t size = 1 << 20;
@@ -242,9 +261,8 @@ TEST(SerialTarget, TheDeviceIsRawEightNOneAtTheRateAskedFor) {
 
 TEST(SerialTarget, AVanishedDeviceIsAnUnpluggedCableUntilItComesBack) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir);
-    jtag_server server(serial_board(pair.target, "baud = 57600\n"));
+    serial_on_pair setup(true, "baud = 57600\n");
+    auto& [dir, pair, server] = setup;
     JTAGCORVEX* link = open_soon();
     ASSERT_NE(link, nullptr);
     ASSERT_TRUE(flows(link, pair, "1"));
@@ -269,10 +287,9 @@ TEST(SerialTarget, AVanishedDeviceIsAnUnpluggedCableUntilItComesBack) {
 
 TEST(SerialTarget, PlugAndUnplugByHandMeetTheDevicesComingsAndGoings) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir, false);
     // Not there at start: the server starts with the cable unplugged.
-    jtag_server server(serial_board(pair.target));
+    serial_on_pair setup(false);
+    auto& [dir, pair, server] = setup;
     EXPECT_EQ(open_uart().code, JCVX_CABLE_UNPLUGGED);
     std::string out;
     EXPECT_EQ(server.chainprobe({"plug", "tty-0"}, &out), 1);
@@ -289,10 +306,7 @@ TEST(SerialTarget, PlugAndUnplugByHandMeetTheDevicesComingsAndGoings) {
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(open_uart().code, JCVX_CABLE_UNPLUGGED);
     EXPECT_EQ(server.chainprobe({"plug", "tty-0"}), 0);
-    link = open_soon();
-    ASSERT_NE(link, nullptr);
-    EXPECT_TRUE(flows(link, pair, "b"));
-    jtagcorvex_close(link);
+    EXPECT_TRUE(opens_and_flows(server, pair, "b"));
 
     // Unplugged by hand, then the device goes and comes back: that return
     // plugs the cable in, as putting the adapter back in would.
@@ -300,17 +314,13 @@ TEST(SerialTarget, PlugAndUnplugByHandMeetTheDevicesComingsAndGoings) {
     pair.stop();
     std::this_thread::sleep_for(500ms);
     pair.start();
-    link = open_soon();
-    ASSERT_NE(link, nullptr) << server.log();
-    EXPECT_TRUE(flows(link, pair, "c"));
-    jtagcorvex_close(link);
+    EXPECT_TRUE(opens_and_flows(server, pair, "c"));
 }
 
 TEST(SerialTarget, PersistentTerminalRidesOutTheDeviceGoingAndComingBack) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir);
-    jtag_server server(serial_board(pair.target));
+    serial_on_pair setup;
+    auto& [dir, pair, server] = setup;
     auto terminal = relaying_terminal(server, {"--persistent"});
     ASSERT_TRUE(pair.send("hello-1\n"));
     ASSERT_TRUE(terminal->expect("hello-1\n")) << escaped(terminal->output());
@@ -332,12 +342,9 @@ TEST(SerialTarget, PersistentTerminalRidesOutTheDeviceGoingAndComingBack) {
 
 TEST(SerialTarget, ADetachedTargetNoLongerKeepsItsCableUnplugged) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir);
-    jtag_server server(serial_board(pair.target));
-    JTAGCORVEX* link = open_soon();
-    ASSERT_NE(link, nullptr);
-    jtagcorvex_close(link);
+    serial_on_pair setup;
+    auto& [dir, pair, server] = setup;
+    ASSERT_TRUE(opens_and_flows(server, pair, "before"));
     pair.stop();
     ASSERT_TRUE(eventually([] { return open_uart().code == JCVX_CABLE_UNPLUGGED; }, 10s));
 
@@ -347,7 +354,7 @@ TEST(SerialTarget, ADetachedTargetNoLongerKeepsItsCableUnplugged) {
     pair.start();
     std::string out;
     EXPECT_EQ(server.chainprobe({"plug", "tty-0"}, &out), 0) << out;
-    link = open_soon();
+    JTAGCORVEX* link = open_soon();
     ASSERT_NE(link, nullptr) << listing(server);
     ASSERT_EQ(server.chainprobe({"attach", "tty-0", "1", "0"}), 0);
     EXPECT_TRUE(flows(link, pair, "after"));
@@ -360,17 +367,13 @@ TEST(SerialTarget, ADetachedTargetNoLongerKeepsItsCableUnplugged) {
     ASSERT_EQ(server.chainprobe({"attach", "tty-0", "1", "0"}), 0);
     EXPECT_EQ(open_uart().code, JCVX_CABLE_UNPLUGGED);
     pair.start();
-    link = open_soon();
-    ASSERT_NE(link, nullptr) << server.log();
-    EXPECT_TRUE(flows(link, pair, "back"));
-    jtagcorvex_close(link);
+    EXPECT_TRUE(opens_and_flows(server, pair, "back"));
 }
 
 TEST(SerialTarget, AMissingDeviceIsToldOnceAndAgainWhenItAppears) {
     REQUIRE_SOCAT();
-    temp_dir dir;
-    pty_pair pair(dir, false);
-    jtag_server server(serial_board(pair.target));
+    serial_on_pair setup(false);
+    auto& [dir, pair, server] = setup;
     const std::string missing = pair.target + " is not there";
     ASSERT_TRUE(eventually([&] { return server.log().find(missing) != std::string::npos; }, 10s)) << server.log();
     std::this_thread::sleep_for(1s);  // the path is tried again a few times meanwhile

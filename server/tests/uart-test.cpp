@@ -17,6 +17,7 @@ std::unique_ptr<TARGET> make_kind(const char* name) {
 
 class RECORDING_HOST : public UART_HOST {
 public:
+    explicit RECORDING_HOST(std::size_t window = 1 << 20) : room(window) {}
     const std::string& client_name() const override { return m_name; }
     std::uint32_t client_pid() const override { return 1; }
     std::size_t host_room() const override { return room; }
@@ -29,7 +30,7 @@ public:
     void host_flush() override {}
     void host_fault(wire::FaultReason) override { events += "<fault>"; }
 
-    std::size_t room = 1 << 20;
+    std::size_t room;
     std::string events;
     std::uint32_t credits = 0;
 
@@ -43,6 +44,13 @@ std::unique_ptr<UART> running_uart(const char* kind, std::size_t fifo) {
     uart->set_target(make_kind(kind));
     std::string error;
     EXPECT_TRUE(uart->attach_target(true, error)) << error;
+    return uart;
+}
+
+/// The same UART, held by `host`.
+std::unique_ptr<UART> held_uart(const char* kind, std::size_t fifo, RECORDING_HOST& host) {
+    auto uart = running_uart(kind, fifo);
+    uart->attach_host(host);
     return uart;
 }
 
@@ -68,10 +76,9 @@ TEST(Fifo, WrapsAroundAndStopsWhenFull) {
 }
 
 TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
-    auto owned = running_uart("loopback", 8);
-    UART& uart = *owned;
     RECORDING_HOST host;
-    uart.attach_host(host);
+    auto owned = held_uart("loopback", 8, host);
+    UART& uart = *owned;
     write(uart, "abcdefgh");
     EXPECT_EQ(host.events, "<ready>abcdefgh");
     EXPECT_EQ(host.credits, 8u);
@@ -79,11 +86,9 @@ TEST(UartPump, LoopbackEchoesAndCreditsTheHost) {
 }
 
 TEST(UartPump, FullWindowBacksUpIntoBothFifos) {
-    auto owned = running_uart("loopback", 4);
+    RECORDING_HOST host(0);
+    auto owned = held_uart("loopback", 4, host);
     UART& uart = *owned;
-    RECORDING_HOST host;
-    host.room = 0;
-    uart.attach_host(host);
     write(uart, "1234");  // the loopback moves it into the transmit FIFO
     EXPECT_EQ(uart.tx().size(), 4u);
     EXPECT_EQ(host.credits, 4u);
@@ -115,11 +120,9 @@ TEST(UartPump, HeldBytesComeBeforeReadyAndLaterOutputAfter) {
 }
 
 TEST(UartPump, FaultFreesTheUartAndPowerOffClearsFifos) {
-    auto owned = running_uart("loopback", 8);
+    RECORDING_HOST host(0);
+    auto owned = held_uart("loopback", 8, host);
     UART& uart = *owned;
-    RECORDING_HOST host;
-    host.room = 0;
-    uart.attach_host(host);
     write(uart, "abc");
     uart.fault_host(wire::FaultReason::unplugged);
     EXPECT_EQ(uart.holder(), nullptr);

@@ -40,19 +40,37 @@ inline std::string no_matching_cable_report(const std::string& cable) {
            "the --cable option you provided (" + cable + ").\n";
 }
 
+/// Each line of `text` with the prefix of the terminal's messages.
+inline std::string prefixed(const std::string& text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        out += P + text.substr(at, next - at);
+        at = next;
+    }
+    return out;
+}
+
 /// The cable warnings, with the empty lines before and after them.
 inline const std::string UNVERIFIED_CABLE_WARNING =
-    "\n" + P + "Warning: Unable to verify whether your download cable is\n" + P +
-    "supported for Tolvan systems.  If you use an unsupported cable\n" + P +
-    "you may experience intermittent JTAG communication failures.\n" + P +
-    "Please refer to the file errata.txt included in the Tolvan\n" + P +
-    "development kit documents directory for information on how to\n" + P + "update your system.\n\n";
+    "\n" +
+    prefixed("Warning: Unable to verify whether your download cable is\n"
+             "supported for Tolvan systems.  If you use an unsupported cable\n"
+             "you may experience intermittent JTAG communication failures.\n"
+             "Please refer to the file errata.txt included in the Tolvan\n"
+             "development kit documents directory for information on how to\n"
+             "update your system.\n") +
+    "\n";
 inline const std::string UNSUPPORTED_CABLE_WARNING =
-    "\n" + P + "Warning: The JTAG cable you are using is not supported for Tolvan\n" + P +
-    "systems.  You may experience intermittent JTAG communication\n" + P +
-    "failures with this cable.  Please use a USB Ferrant revision B\n" + P +
-    "cable or another supported cable.  Please refer to the file\n" + P +
-    "errata.txt included in the Tolvan development kit documents\n" + P + "directory for more information.\n\n";
+    "\n" +
+    prefixed("Warning: The JTAG cable you are using is not supported for Tolvan\n"
+             "systems.  You may experience intermittent JTAG communication\n"
+             "failures with this cable.  Please use a USB Ferrant revision B\n"
+             "cable or another supported cable.  Please refer to the file\n"
+             "errata.txt included in the Tolvan development kit documents\n"
+             "directory for more information.\n") +
+    "\n";
 
 /// Every line feed as carriage return and line feed.
 inline std::string crlf(const std::string& text) {

@@ -1,23 +1,23 @@
-// The refused port: a socket bound to loopback that never listens.
+// The free and the refused port: sockets bound to loopback that never listen.
 #include "tests/support/free-port.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/loopback.h"
 
 namespace test_support {
 
+int free_port() {
+    int port = 0;
+    const int fd = bind_loopback(port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
 int refused_port() {
     static const int port = [] {
-        const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-        return static_cast<int>(ntohs(address.sin_port));  // the socket stays open
+        int bound = 0;
+        bind_loopback(bound);  // the socket stays open
+        return bound;
     }();
     return port;
 }

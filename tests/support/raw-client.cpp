@@ -9,21 +9,14 @@
 #include <cerrno>
 #include <csignal>
 
+#include "tests/support/loopback.h"
 #include "wire/messages.h"
 
 namespace test_support {
 
 raw_client::raw_client(int port) {
     std::signal(SIGPIPE, SIG_IGN);  // a closed connection is a result here
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd = connect_loopback(port, false);
 }
 
 raw_client::~raw_client() {
