@@ -118,6 +118,15 @@ bool read_ir_lengths(const BITS& captured, std::vector<TAP_FACTS>& taps, std::st
     return true;
 }
 
+std::string user_instruction_problem(unsigned instruction, unsigned ir_length) {
+    const std::uint64_t values = std::uint64_t{1} << std::min(ir_length, 32u);
+    if (instruction >= values)
+        return hex(instruction, 2) + " does not fit an IR of " + std::to_string(ir_length) + " bits";
+    if (instruction == values - 1)
+        return hex(instruction, 2) + " is BYPASS (all ones) in an IR of " + std::to_string(ir_length) + " bits";
+    return {};
+}
+
 DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor,
                                      std::string& error) {
     descriptor = {};

@@ -59,6 +59,10 @@ struct CORE_FACTS {
     unsigned version = k_uart_version;
 };
 
+/// Why `instruction` cannot select a JTAG UART on a TAP whose IR has
+/// `ir_length` bits (it is wider, or all ones, which is BYPASS); empty when it can.
+std::string user_instruction_problem(unsigned instruction, unsigned ir_length);
+
 struct DESCRIPTOR {
     unsigned version = 0;
     unsigned count = 0;

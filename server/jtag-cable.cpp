@@ -272,8 +272,26 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         log("device " + std::to_string(next + 1) + ": " + text);
     }
     if (hint != nullptr && !hint->user_instructions.empty()) {
-        // Another maker's FPGA: no descriptor; the board file names the instructions.
-        for (unsigned instruction : hint->user_instructions) {
+        // Another maker's FPGA: no descriptor; the board file names the
+        // instructions. One that this TAP's IR cannot take would select
+        // another register, and its UART's scans would fail the cable for
+        // every holder: then none of the device's UARTs is made (dropping
+        // only that one would renumber the instances after it).
+        std::string refused;
+        for (std::size_t i = 0; i < hint->user_instructions.size(); ++i) {
+            const std::string problem = jtag::user_instruction_problem(hint->user_instructions[i], tap.ir_length);
+            if (!problem.empty())
+                refused += (refused.empty() ? "" : "; ") +
+                           (i < hint->user_instruction_places.size() ? hint->user_instruction_places[i] + ": "
+                                                                     : std::string()) +
+                           "'user_instructions': " + problem;
+        }
+        if (!refused.empty()) {
+            refused += " (the IR length found on this TAP): no JTAG UART is made for this device";
+            notes[next] += (notes[next].empty() ? "" : "; ") + refused;
+            log("device " + std::to_string(next + 1) + ": " + refused);
+        }
+        for (unsigned instruction : refused.empty() ? hint->user_instructions : std::vector<unsigned>{}) {
             jtag::CORE_FACTS core;
             core.instruction = instruction;
             core.rx_depth = hint->rx_fifo;

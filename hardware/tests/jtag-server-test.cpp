@@ -406,6 +406,27 @@ TEST(RealChain, BoardFileFactsStandInForWhatCannotBeProbed) {
     jtagcorvex_close(link.link);
 }
 
+TEST(RealChain, UserInstructionsTheFoundIrCannotTakeMakeNoUartAndAreNamedWithTheirLine) {
+    // Device 1's IR has 5 bits: 0x20 does not fit it, 0x1f is its BYPASS.
+    board_sim board;
+    jtag_server server(real_cable("remote_bitbang", board.port(),
+                                  "[[cable.device]]\nuser_instructions = [0x06,\n  0x20,\n  0x1f]\n"));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    const std::string file = server.dir().file("board.toml");
+    const std::string note = file + ":7: 'user_instructions': 0x20 does not fit an IR of 5 bits; " + file +
+                             ":8: 'user_instructions': 0x1f is BYPASS (all ones) in an IR of 5 bits (the IR length "
+                             "found on this TAP): no JTAG UART is made for this device";
+    EXPECT_NE(listing.find("IR length 5; " + note + "; no JTAG UART"), std::string::npos) << listing;
+    EXPECT_NE(server.log().find("device 1: " + note), std::string::npos) << server.log();
+    // The other device's UART is served as before.
+    open_result link = open_uart(nullptr, 2, 0);
+    ASSERT_NE(link.link, nullptr) << link.text;
+    jtagcorvex_wait_open(link.link);
+    EXPECT_EQ(write_and_collect(link.link, "still there", 11), "still there");
+    jtagcorvex_close(link.link);
+}
+
 TEST(RealChainFault, NothingIsLostOrDoubledWhenOpenOcdIsKilledMidStream) {
     NEED_OPENOCD();
     board_sim board({"--uart", "exec:seq 1 40000; sleep 60"});

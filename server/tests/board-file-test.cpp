@@ -192,6 +192,33 @@ address = "[::1]:6666"
               "lab.toml:8: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
     EXPECT_EQ(parse_error(real + "[[cable.device]]\nuser_instructions = [0x02, \"0x03\"]\n"),
               "lab.toml:6: 'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
+    // An instruction the TAP cannot take, or one given twice, would select
+    // another register: refused where it stands.
+    const std::string device = real + "[[cable.device]]\n";
+    const struct {
+        std::string keys, error;
+    } refused[] = {
+        {"ir_length = 6\nuser_instructions = [0x02, 0x40]\n",
+         "lab.toml:7: 'user_instructions': 0x40 does not fit an IR of 6 bits ('ir_length' of this device)"},
+        {"user_instructions = [\n  0x3f,\n]\nir_length = 6\n",
+         "lab.toml:7: 'user_instructions': 0x3f is BYPASS (all ones) in an IR of 6 bits ('ir_length' of this "
+         "device)"},
+        {"ir_length = 32\nuser_instructions = [0xFFFFFFFF]\n",
+         "lab.toml:7: 'user_instructions': 0xffffffff is BYPASS (all ones) in an IR of 32 bits ('ir_length' of "
+         "this device)"},
+        {"user_instructions = [0x22, 0x02, 0x22]\n", "lab.toml:6: 'user_instructions': 0x22 is given twice"},
+        {"ir_length = 8\nuser_instructions = [0x32,\n  0x32]\n",
+         "lab.toml:8: 'user_instructions': 0x32 is given twice"},
+    };
+    for (const auto& one : refused)
+        EXPECT_EQ(parse_error(device + one.keys), one.error) << one.keys;
+    // Without an ir_length they are checked against the chain when it is found.
+    ASSERT_TRUE(parse_board(device + "user_instructions = [0x02,\n  0xFFFFFFFF]\n", "lab.toml", board, error))
+        << error;
+    EXPECT_EQ(board.cables[0].jtag_devices[0].user_instruction_places,
+              (std::vector<std::string>{"lab.toml:6", "lab.toml:7"}));
+    ASSERT_TRUE(parse_board(device + "ir_length = 6\nuser_instructions = [0x3e]\n", "lab.toml", board, error))
+        << error;
     // The facts of a TAP are for real chains only.
     EXPECT_EQ(parse_error(cable + "[[cable.device]]\nir_length = 6\n"),
               "lab.toml:4: unknown key 'ir_length' in a device of a simulated cable");
