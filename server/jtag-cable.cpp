@@ -199,22 +199,25 @@ void JTAG_CABLE::probe_ir_lengths(std::vector<jtag::TAP_FACTS> taps) {
                        if (!jtag::read_ir_lengths(captured.at(0), taps, problem)) {
                            // The TAPs are listed with what was found; nothing
                            // behind them can be scanned until the board file
-                           // gives their IR lengths.
+                           // gives their IR lengths. A TAP the problem is
+                           // about says so; the others not given point to it.
                            std::vector<std::string> notes;
-                           for (jtag::TAP_FACTS& tap : taps) {
-                               if (!tap.ir_length_given)
-                                   tap.ir_length = 0;
-                               notes.push_back(tap.ir_length_given ? std::string() : problem);
-                           }
+                           for (const jtag::TAP_FACTS& tap : taps)
+                               notes.push_back(!tap.ir_length_problem.empty() ? tap.ir_length_problem
+                                               : tap.ir_length_given          ? std::string()
+                                                                              : problem);
                            log(problem);
                            go_up(taps, std::vector<std::vector<jtag::CORE_FACTS>>(taps.size()), notes);
                            return;
                        }
                        std::vector<jtag::TAP_SLOT> slots;
-                       for (const jtag::TAP_FACTS& tap : taps)
+                       std::vector<std::string> notes;
+                       for (const jtag::TAP_FACTS& tap : taps) {
                            slots.push_back({tap.name, tap.ir_length});
+                           notes.push_back(tap.ir_length_guessed ? "IR length guessed from its capture" : "");
+                       }
                        m_adapter->set_taps(slots);
-                       discover(std::move(taps), 0, {}, {});
+                       discover(std::move(taps), 0, {}, std::move(notes));
                    });
 }
 
@@ -261,14 +264,14 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         return;
     }
     cores.resize(next + 1);
-    notes.resize(next + 1);
+    notes.resize(std::max(notes.size(), next + 1));
     const jtag::TAP_FACTS& tap = taps[next];
     const JtagDeviceHint* hint = hint_for(m_config, next);
     if (hint != nullptr && hint->idcode && tap.idcode != hint->idcode) {
         char text[96];
         std::snprintf(text, sizeof text, "expected IDCODE 0x%08x, found %s", *hint->idcode,
                       tap.idcode ? ("0x" + jtag::to_hex(jtag::to_bits(*tap.idcode, 32))).c_str() : "none (BYPASS)");
-        notes[next] = text;
+        notes[next] += (notes[next].empty() ? "" : "; ") + std::string(text);
         log("device " + std::to_string(next + 1) + ": " + text);
     }
     if (hint != nullptr && !hint->user_instructions.empty()) {
