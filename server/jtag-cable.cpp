@@ -2,6 +2,7 @@
 // then poll the held ones, each scan's bytes counted only once its commit
 // is known to have reached the core.
 #include "server/jtag-cable.h"
+#include "server/log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -126,9 +127,7 @@ void JTAG_CABLE::stop() {
 }
 
 void JTAG_CABLE::log(const std::string& message) {
-    std::fprintf(stderr, "jtag-server: cable \"%s\" (%s): %s\n", m_cable.name.c_str(), describe().c_str(),
-                 message.c_str());
-    std::fflush(stderr);
+    server_log("cable \"" + m_cable.name + "\" (" + describe() + "): " + message);
 }
 
 void JTAG_CABLE::connect() {

@@ -15,6 +15,7 @@
 
 #include "server/board.h"
 #include "server/endpoint.h"
+#include "server/log.h"
 #include "server/server.h"
 #include "server/target-kinds.h"
 #include "wire/address.h"
@@ -142,5 +143,6 @@ int main(int argc, char** argv) {
     io.run();
     server.stop();
     finish_target_kinds();
+    flush_server_log();
     return 0;
 }
