@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
     while (!server.chains_settled() && std::chrono::steady_clock::now() < settle_by)
         io.run_one_for(std::chrono::milliseconds(50));
 
-    // 4. Tell where we are: tests read the first line for the port.
+    // 4. Tell where we are: tests read the first line for the port. What
+    // was found of the chains is said first, unless standard error is stuck.
+    flush_server_log(std::chrono::milliseconds(200));
     std::printf("jtag-server: listening on %s\n", server.listen_address().c_str());
     for (const std::string& line : server.target_addresses())
         std::printf("jtag-server: %s\n", line.c_str());
