@@ -4,24 +4,18 @@
 // and SIGKILL for what is still there after a grace period.
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
+#include "platform/spawn.h"
 #include "server/stream-target.h"
 #include "server/target-kinds.h"
 
@@ -47,15 +41,6 @@ std::map<pid_t, CHILD>& children() {
     return *all;
 }
 
-/// The descriptors a child may have: its standard ones and the server's
-/// (which it closes before exec).
-int descriptor_limit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1 << 20)
-        return 1 << 16;
-    return static_cast<int>(limit.rlim_cur);
-}
-
 class EXEC_TARGET : public STREAM_TARGET {
 public:
     EXEC_TARGET(std::string command, asio::io_context& io)
@@ -67,50 +52,15 @@ public:
 
     bool start(UART& uart, std::string& error) override {
         stop();
-        int to_child[2];
-        int from_child[2];
-        if (::pipe2(to_child, O_CLOEXEC) != 0) {
-            error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        SPAWNED child;
+        if (!spawn_command(m_command, child, error))
             return false;
-        }
-        if (::pipe2(from_child, O_CLOEXEC) != 0) {
-            error = std::string("cannot make a pipe: ") + std::strerror(errno);
-            ::close(to_child[0]);
-            ::close(to_child[1]);
-            return false;
-        }
-        // Until its exec the child has the server's signal handlers, which
-        // would pass a SIGTERM meant for it on to the server (they write
-        // into a pipe the child shares). It starts with every signal
-        // blocked and unblocks them once they have their default actions.
-        const pid_t server = ::getpid();
-        const int limit = descriptor_limit();
-        sigset_t all;
-        sigset_t mask;
-        ::sigfillset(&all);
-        ::pthread_sigmask(SIG_SETMASK, &all, &mask);
-        const pid_t pid = ::fork();
-        if (pid == 0)
-            run_child(to_child[0], from_child[1], mask, server, limit);
-        const int fork_error = errno;
-        ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-        if (pid < 0) {
-            error = std::string("cannot start the command: ") + std::strerror(fork_error);
-            for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
-                ::close(fd);
-            return false;
-        }
-        // The child does the same; whichever comes first, the group exists
-        // before a stop can signal it. (After the child's exec this fails
-        // harmlessly: the child has done it.)
-        ::setpgid(pid, pid);
-        ::close(to_child[0]);
-        ::close(from_child[1]);
+        const pid_t pid = child.pid;
         m_pid = pid;
         m_ended = false;
         children()[pid].owner = this;
-        m_stdin.assign(to_child[1]);
-        m_stdout.assign(from_child[0]);
+        m_stdin.assign(child.to_child);
+        m_stdout.assign(child.from_child);
         m_stdin.non_blocking(true);
         m_stdout.non_blocking(true);
         begin_stream(uart);
@@ -159,34 +109,6 @@ protected:
     }
 
 private:
-    /// In the child: only async-signal-safe calls until exec.
-    [[noreturn]] void run_child(int input, int output, const sigset_t& mask, pid_t server, int limit) {
-        struct sigaction by_default {};
-        by_default.sa_handler = SIG_DFL;
-        for (int number = 1; number < NSIG; ++number)
-            if (number != SIGKILL && number != SIGSTOP)
-                ::sigaction(number, &by_default, nullptr);
-        ::setpgid(0, 0);
-#ifdef __linux__
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-#endif
-        if (::getppid() != server)
-            ::_exit(127);  // the server is gone already
-        ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(output, STDOUT_FILENO);
-        // None of the server's sockets, nor its other descriptors: a client
-        // the server drops must see the end, and a restarted server must
-        // find its port free.
-#ifdef __linux__
-        if (::close_range(3, ~0U, 0) != 0)
-#endif
-            for (int fd = 3; fd < limit; ++fd)
-                ::close(fd);
-        ::execl("/bin/sh", "sh", "-c", m_command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-
     std::string m_command;
     asio::io_context& m_io;
     asio::posix::stream_descriptor m_stdin;

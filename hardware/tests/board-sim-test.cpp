@@ -2,6 +2,7 @@
 // break the protocol, state kept between clients, exec UARTs with
 // backpressure; and OpenOCD as the judge of the chain it serves.
 #include <algorithm>
+#include <csignal>
 #include <numeric>
 #include <sstream>
 
@@ -48,6 +49,21 @@ TEST(BoardSim, CommandThatCannotStartExitsWithStatusOne) {
         run_command({board_sim_program(), "--uart", "loopback", "--uart", "exec:/nonexistent/cpu-program"}, {}, &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(said.find("the command cannot start"), std::string::npos) << said;
+}
+
+TEST(BoardSim, SigtermEndsExecCommandsAndWhatTheyStartedEvenWhenTheyIgnoreIt) {
+    // The shell, its cat and its background sleep all ignore SIGTERM: they
+    // get SIGKILL after the grace period.
+    test_support::temp_dir dir;
+    board_sim board({"--uart", "exec:trap '' TERM; sleep 1000 & echo $! > " + dir.file("pid") + "; cat"});
+    const pid_t grandchild = test_support::pid_written_to(dir.file("pid"));
+    ASSERT_NE(grandchild, 0) << board.errors();
+    board.process().signal(SIGTERM);
+    EXPECT_EQ(board.process().exit_code(10s), 0) << "the board did not end";
+    EXPECT_TRUE(test_support::eventually([&] { return !test_support::running(grandchild); }, 10s))
+        << "the background sleep outlived the board";
+    if (test_support::running(grandchild))
+        ::kill(grandchild, SIGKILL);
 }
 
 TEST(BoardSim, ByteOutsideTheProtocolDisconnectsThatClientOnly) {
