@@ -78,9 +78,7 @@ bool SESSION::identify() {
     if (user.who.empty() && m_identify_later && m_incoming.pending_size() == 0)
         return true;  // once more with the first bytes
     m_identify_later = false;
-    refuse((user.who.empty() ? std::string("cannot tell which user connected")
-                             : "this server serves only the user who started it (and root), not " + user.who) +
-           "; its owner can let others in with --secret-file or --allow-local-users");
+    refuse(peer_refusal(user));
     return false;
 }
 
