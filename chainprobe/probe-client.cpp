@@ -132,6 +132,10 @@ std::string format_chain(const wire::ListReply& chain) {
                support_text(cable.support) + "\n";
         if (!cable.adapter.empty())
             out += "   adapter " + wire::printable_text(cable.adapter) + "\n";
+        if (!cable.problem.empty())
+            out += "   problem: " + wire::printable_text(cable.problem) + "\n";
+        for (const std::string& line : cable.adapter_errors)
+            out += "      OpenOCD said: " + wire::printable_text(line) + "\n";
         if (cable.devices.empty())
             out += "   no devices\n";
         for (std::size_t d = 0; d < cable.devices.size(); ++d) {

@@ -95,17 +95,26 @@ void check_descriptor(const std::uint8_t* tail, const jtag::BITS& bits) {
 }
 
 void check_uart_field(const std::uint8_t* tail, const jtag::BITS& bits) {
-    const unsigned sends = tail[1], takes = tail[2], slots = tail[3] % 16;
+    jtag::UART_REQUEST request;
+    request.version = tail[0] % 2 ? 2 : 1;
+    request.sends = tail[1];
+    request.takes = tail[2];
+    request.slots = tail[3] % 16;
+    request.rx_count = tail[1];
+    request.tx_count = tail[2];
     jtag::UART_STATUS status;
     std::string error;
-    if (!jtag::read_uart_field(bits, sends, takes, slots, status, error)) {
+    if (!jtag::read_uart_field(bits, request, status, error)) {
         FUZZ_CHECK(!error.empty());
         return;
     }
+    const unsigned sends = request.sends, takes = request.takes, slots = request.slots;
     FUZZ_CHECK(status.taken_bytes.size() <= std::min(takes, slots));
     FUZZ_CHECK(status.taken_bytes.size() <= status.available);
     FUZZ_CHECK(status.accepted <= std::min(sends, slots) && status.accepted <= status.room);
     FUZZ_CHECK(status.available <= 255 && status.room <= 255 && status.version <= 255);
+    FUZZ_CHECK(status.commits || (status.taken_bytes.empty() && status.accepted == 0));
+    FUZZ_CHECK(!status.commits || status.version == request.version);
 }
 
 /// The replies to an IR scan and a paused DR scan of the second TAP of the

@@ -116,16 +116,17 @@ void ADAPTER::transact(std::string request, std::function<bool(const std::string
 
 void ADAPTER::read_more(std::uint64_t generation) {
     auto self = shared_from_this();
-    auto chunk = std::make_shared<std::array<char, 16384>>();
-    m_socket.async_read_some(asio::buffer(*chunk), [this, self, generation, chunk](const std::error_code& error,
-                                                                                  std::size_t size) {
+    // One buffer serves every read: one transaction at a time, and a read
+    // of a closed socket ends without touching it.
+    m_socket.async_read_some(asio::buffer(m_chunk), [this, self, generation](const std::error_code& error,
+                                                                            std::size_t size) {
         if (generation != m_generation)
             return;
         if (error) {
             finish(generation, error == asio::error::eof ? "the adapter closed the connection" : error.message());
             return;
         }
-        m_reply.append(chunk->data(), size);
+        m_reply.append(m_chunk.data(), size);
         const std::size_t limit = m_kind == ADAPTER_KIND::openocd ? k_max_tcl_reply : 1024 * 1024;
         if (m_reply.size() > limit) {
             finish(generation, "the adapter's reply is longer than " + std::to_string(limit) + " bytes");

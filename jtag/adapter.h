@@ -4,6 +4,7 @@
 // stalled adapter holds up nothing but its own chain.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,6 +90,7 @@ private:
     TAP_STATE m_state = TAP_STATE::reset;
     std::uint64_t m_generation = 0;  ///< raised by close and by each finished transaction
     std::string m_reply;
+    std::array<char, 16384> m_chunk;
     std::function<bool(const std::string&)> m_complete;
     std::function<void(const std::string&, std::string)> m_done;
     bool m_written = false;

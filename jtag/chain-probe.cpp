@@ -276,29 +276,50 @@ bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& d
     return true;
 }
 
-BITS uart_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots) {
+BITS uart_field(const UART_REQUEST& request) {
     BITS bits{true};
-    append(bits, sends | takes << 8 | slots << 16 | 0xA5u << 24, 32);
-    for (unsigned slot = 0; slot < slots; ++slot)
-        append(bits, slot < sends ? send[slot] : 0, 8);
+    const unsigned mark = !request.commit ? 0 : request.version >= 2 ? 0xA6 : 0xA5;
+    append(bits, request.sends | request.takes << 8 | request.slots << 16 | mark << 24, 32);
+    if (request.version >= 2)
+        append(bits, request.rx_count | unsigned{request.tx_count} << 8 | unsigned{request.core} << 16, 24);
+    for (unsigned slot = 0; slot < request.slots; ++slot)
+        append(bits, slot < request.sends ? request.send[slot] : 0, 8);
     return bits;
 }
 
-bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,
-                     std::string& error) {
+bool read_uart_field(const BITS& captured, const UART_REQUEST& request, UART_STATUS& status, std::string& error) {
     status = {};
-    if (captured.size() < uart_field_length(slots) - 1 || from_bits(captured, 24, 8) != 0x5A) {
+    if (captured.size() < uart_field_length(request.version, request.slots) - 1 ||
+        from_bits(captured, 24, 8) != 0x5A) {
         error = "no JTAG UART answered the scan";
         return false;
     }
     status.available = static_cast<unsigned>(from_bits(captured, 0, 8));
     status.room = static_cast<unsigned>(from_bits(captured, 8, 8));
     status.version = static_cast<unsigned>(from_bits(captured, 16, 8));
-    const unsigned taken = std::min({takes, slots, status.available});
+    if (status.version != request.version)
+        return true;  // it read the host's header another way: nothing moves
+    if (status.version >= 2) {
+        status.rx_count = static_cast<std::uint8_t>(from_bits(captured, 32, 8));
+        status.tx_count = static_cast<std::uint8_t>(from_bits(captured, 40, 8));
+        status.core = static_cast<std::uint8_t>(from_bits(captured, 48, 8));
+    }
+    status.commits = request.commit && (status.version < 2 || (status.rx_count == request.rx_count &&
+                                                               status.tx_count == request.tx_count &&
+                                                               status.core == request.core));
+    if (!status.commits)
+        return true;
+    const std::size_t first_slot = uart_header_bits(status.version);
+    const unsigned taken = std::min({request.takes, request.slots, status.available});
     for (unsigned slot = 0; slot < taken; ++slot)
-        status.taken_bytes.push_back(static_cast<std::uint8_t>(from_bits(captured, 32 + 8 * std::size_t{slot}, 8)));
-    status.accepted = std::min({sends, slots, status.room});
+        status.taken_bytes.push_back(
+            static_cast<std::uint8_t>(from_bits(captured, first_slot + 8 * std::size_t{slot}, 8)));
+    status.accepted = std::min({request.sends, request.slots, status.room});
     return true;
+}
+
+bool reads_stuck(const BITS& captured) {
+    return std::all_of(captured.begin(), captured.end(), [&](bool bit) { return bit == captured.front(); });
 }
 
 }  // namespace jtag

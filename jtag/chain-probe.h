@@ -56,7 +56,7 @@ constexpr unsigned k_ir_length = 6;       ///< of our TAP
 constexpr unsigned k_ir_discover = 0x02;
 constexpr std::uint32_t k_descriptor_magic = 0x55A71C3D;
 constexpr unsigned k_descriptor_version = 1;
-constexpr unsigned k_uart_version = 1;
+constexpr unsigned k_uart_version = 2;  ///< the data register version this host prefers
 /// More UARTs than this behind one TAP is a descriptor not to believe.
 constexpr unsigned k_max_uarts = 32;
 
@@ -85,30 +85,61 @@ DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_lengt
 /// The whole descriptor (64 + 32 * count bits): each UART's facts.
 bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor, std::string& error);
 
-// --- A JTAG UART's data register (version 1). ---
+// --- A JTAG UART's data register (versions 1 and 2). ---
+
+/// Version 2 shows the counts of bytes committed each way and commits only
+/// a scan that names them; version 1 (older cores) has neither.
+constexpr unsigned k_uart_oldest_version = 1;
+inline bool speaks_uart_version(unsigned version) {
+    return version >= k_uart_oldest_version && version <= k_uart_version;
+}
+inline unsigned uart_header_bits(unsigned version) {
+    return version >= 2 ? 56 : 32;
+}
 
 constexpr unsigned k_max_slots = 255;
 /// A host that pauses its scans one bit short keeps the last slot empty.
 constexpr unsigned k_max_usable_slots = k_max_slots - 1;
 
+/// One scan as the host shifts it in.
+struct UART_REQUEST {
+    unsigned version = k_uart_version;
+    const std::uint8_t* send = nullptr;  ///< `sends` bytes for the receive FIFO
+    unsigned sends = 0, takes = 0, slots = 0;
+    bool commit = true;  ///< false: a status read
+    /// Version 2: the counts the host expects the core to show, and the
+    /// core it means (the low byte of the core's instruction).
+    std::uint8_t rx_count = 0, tx_count = 0;
+    std::uint8_t core = 0;
+};
+
 /// The host's field: the start bit, its header and `slots` byte slots
-/// holding `send` (at most `slots` bytes) and zeros.
-BITS uart_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots);
-inline std::size_t uart_field_length(unsigned slots) {
-    return 33 + 8 * std::size_t{slots};
+/// holding `send` and zeros.
+BITS uart_field(const UART_REQUEST& request);
+inline std::size_t uart_field_length(unsigned version, unsigned slots) {
+    return 1 + uart_header_bits(version) + 8 * std::size_t{slots};
 }
 
 struct UART_STATUS {
     unsigned available = 0, room = 0, version = 0;
+    /// Version 2: bytes committed each way before this scan (modulo 256),
+    /// and the core that answered (the low byte of its instruction).
+    std::uint8_t rx_count = 0, tx_count = 0;
+    std::uint8_t core = 0;
+    /// The scan commits once it reaches Update-DR at its full length: the
+    /// core speaks the request's version and, in version 2, it is the core
+    /// and its counts are the ones the request named.
+    bool commits = false;
     std::vector<std::uint8_t> taken_bytes;  ///< the bytes the scan takes when it commits
     unsigned accepted = 0;                  ///< of the host's bytes, how many the core keeps
 };
 
-/// What a scan of `uart_field(…, sends, takes, slots)` captured (its last
-/// bit, which carries nothing, may be missing); false with
-/// `error` when no core answered (the chain reads all ones or zeros, or
-/// another register).
-bool read_uart_field(const BITS& captured, unsigned sends, unsigned takes, unsigned slots, UART_STATUS& status,
-                     std::string& error);
+/// What a scan of `uart_field(request)` captured (its last bit, which
+/// carries nothing, may be missing); false with `error` when no core
+/// answered (the chain reads all ones or zeros, or another register). A
+/// core of another version answers, but nothing is taken or kept.
+bool read_uart_field(const BITS& captured, const UART_REQUEST& request, UART_STATUS& status, std::string& error);
+/// Every bit the same: no register of any TAP answered (the board is off or the cable broken).
+bool reads_stuck(const BITS& captured);
 
 }  // namespace jtag

@@ -1,4 +1,4 @@
-// Starting and ending a command in a process group of its own.
+// Starting and ending children in process groups of their own.
 #include "platform/spawn.h"
 
 #include <cerrno>
@@ -27,7 +27,7 @@ int descriptor_limit() {
 }
 
 /// In the child: only async-signal-safe calls until exec.
-[[noreturn]] void run_child(const char* command, int input, int output, const sigset_t& mask, pid_t parent,
+[[noreturn]] void run_child(const CHILD_START& how, char* const* argv, const sigset_t& mask, pid_t parent,
                             int limit) {
     struct sigaction by_default {};
     by_default.sa_handler = SIG_DFL;
@@ -36,25 +36,69 @@ int descriptor_limit() {
             ::sigaction(number, &by_default, nullptr);
     ::setpgid(0, 0);
 #ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::prctl(PR_SET_PDEATHSIG, how.death_signal);
 #endif
     if (::getppid() != parent)
         ::_exit(127);  // the parent is gone already
     ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-    ::dup2(input, STDIN_FILENO);
-    ::dup2(output, STDOUT_FILENO);
+    // A given descriptor that is itself 0-2 (the caller had one of them
+    // closed) is moved up first: it would keep its close-on-exec flag as
+    // its own target, or be overwritten before it is used as another's.
+    int from[3] = {how.stdin_fd, how.stdout_fd, how.stderr_fd};
+    for (int& fd : from)
+        if (fd >= 0 && fd <= STDERR_FILENO)
+            fd = ::fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target)
+        if (from[target] >= 0)
+            ::dup2(from[target], target);
     // None of the caller's sockets, nor its other descriptors: a client it
     // drops must see the end, and a restarted caller must find its port free.
 #ifdef __linux__
-    if (::close_range(3, ~0U, 0) != 0)
+    if (::close_range(STDERR_FILENO + 1, ~0U, 0) != 0)
 #endif
-        for (int fd = 3; fd < limit; ++fd)
+        for (int fd = STDERR_FILENO + 1; fd < limit; ++fd)
             ::close(fd);
-    ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    ::execvp(argv[0], argv);
     ::_exit(127);
 }
 
 }  // namespace
+
+pid_t spawn_child(const CHILD_START& how, std::string& error) {
+    if (how.argv.empty()) {
+        error = "no program to start";
+        return -1;
+    }
+    // Built before the fork: the child may only make async-signal-safe calls.
+    std::vector<char*> argv;
+    for (const std::string& arg : how.argv)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    // Until its exec the child has the caller's signal handlers, which
+    // would pass a SIGTERM meant for it on to the caller (they may write
+    // into a pipe the child shares). It starts with every signal blocked
+    // and unblocks them once they have their default actions.
+    const pid_t parent = ::getpid();
+    const int limit = descriptor_limit();
+    sigset_t all;
+    sigset_t mask;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &mask);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        run_child(how, argv.data(), mask, parent, limit);
+    const int fork_error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+    if (pid < 0) {
+        error = std::strerror(fork_error);
+        return -1;
+    }
+    // The child does the same; whichever comes first, the group exists
+    // before a stop can signal it. (After the child's exec this fails
+    // harmlessly: the child has done it.)
+    ::setpgid(pid, pid);
+    return pid;
+}
 
 bool spawn_command(const std::string& command, SPAWNED& child, std::string& error) {
     child = SPAWNED{};
@@ -70,33 +114,19 @@ bool spawn_command(const std::string& command, SPAWNED& child, std::string& erro
         ::close(to_child[1]);
         return false;
     }
-    // Until its exec the child has the caller's signal handlers, which
-    // would pass a SIGTERM meant for it on to the caller (they may write
-    // into a pipe the child shares). It starts with every signal blocked
-    // and unblocks them once they have their default actions.
-    const pid_t parent = ::getpid();
-    const int limit = descriptor_limit();
-    sigset_t all;
-    sigset_t mask;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &mask);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        run_child(command.c_str(), to_child[0], from_child[1], mask, parent, limit);
-    const int fork_error = errno;
-    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-    if (pid < 0) {
-        error = std::string("cannot start the command: ") + std::strerror(fork_error);
-        for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
-            ::close(fd);
-        return false;
-    }
-    // The child does the same; whichever comes first, the group exists
-    // before a stop can signal it. (After the child's exec this fails
-    // harmlessly: the child has done it.)
-    ::setpgid(pid, pid);
+    CHILD_START how;
+    how.argv = {"/bin/sh", "-c", command};
+    how.stdin_fd = to_child[0];
+    how.stdout_fd = from_child[1];
+    const pid_t pid = spawn_child(how, error);
     ::close(to_child[0]);
     ::close(from_child[1]);
+    if (pid < 0) {
+        error = "cannot start the command: " + error;
+        ::close(to_child[1]);
+        ::close(from_child[0]);
+        return false;
+    }
     child.pid = pid;
     child.to_child = to_child[1];
     child.from_child = from_child[0];
@@ -106,8 +136,8 @@ bool spawn_command(const std::string& command, SPAWNED& child, std::string& erro
 void end_spawned(pid_t pid, std::chrono::milliseconds grace) {
     if (pid <= 0)
         return;
-    // Not reaped until the end, so the group stays this command's: what it
-    // started and what ignores SIGTERM gets SIGKILL once the shell has
+    // Not reaped until the end, so the group stays this child's: what it
+    // started and what ignores SIGTERM gets SIGKILL once the child has
     // ended or the grace period is over.
     ::kill(-pid, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + grace;

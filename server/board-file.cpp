@@ -2,9 +2,9 @@
 // types and out-of-range values are errors naming file and line).
 #include "server/board.h"
 
-
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -218,13 +218,85 @@ struct Checker {
         return true;
     }
 
+    /// A list of texts, each not empty; `where` is its node, or null when not given.
+    bool get_texts(const toml::table& table, const char* key, std::vector<std::string>& texts,
+                   const toml::node*& where) {
+        where = table.get(key);
+        if (where == nullptr)
+            return true;
+        const std::string name = std::string("'") + key + "'";
+        const toml::array* list = where->as_array();
+        if (list == nullptr)
+            return fail(*where, name + " must be an array of strings, e.g. [\"board.cfg\"]");
+        for (const toml::node& item : *list) {
+            const auto* text = item.as_string();
+            if (text == nullptr || text->get().empty())
+                return fail(item, name + " must hold strings that are not empty");
+            texts.push_back(text->get());
+        }
+        return true;
+    }
+
+    /// An OpenOCD the server starts: its configuration files, commands,
+    /// program and the ports it may open besides its TCL port.
+    bool openocd(const toml::table& table, const std::string& adapter, const toml::node* address_node,
+                 CableConfig& cable) {
+        const char* const keys[] = {"openocd_config", "openocd_commands", "openocd_executable", "openocd_telnet_port",
+                                    "openocd_gdb_port"};
+        const toml::node* config_node = table.get("openocd_config");
+        for (const char* key : keys) {
+            const toml::node* node = table.get(key);
+            if (node == nullptr)
+                continue;
+            if (adapter != "openocd")
+                return fail(*node, std::string("'") + key + "' is for a cable with adapter = \"openocd\"");
+            if (address_node != nullptr)
+                return fail(*node, std::string("'") + key + "' and 'address' exclude each other: 'address' names "
+                                   "an OpenOCD that runs already, 'openocd_config' one the server starts");
+            if (config_node == nullptr)
+                return fail(*node, std::string("'") + key + "' needs 'openocd_config'");
+        }
+        if (config_node == nullptr)
+            return true;
+        OpenOcdSettings settings;
+        const toml::node* where = nullptr;
+        if (!get_texts(table, "openocd_config", settings.config_files, where) ||
+            !get_texts(table, "openocd_commands", settings.commands, where) ||
+            !get_string(table, "openocd_executable", settings.executable, where))
+            return false;
+        if (settings.config_files.empty())
+            return fail(*config_node, "'openocd_config' must name at least one file");
+        if (where != nullptr && settings.executable.empty())
+            return fail(*where, "'openocd_executable' must not be empty");
+        std::int64_t telnet = 0;
+        std::int64_t gdb = 0;
+        if (!get_int(table, "openocd_telnet_port", 1, 65535, telnet) ||
+            !get_int(table, "openocd_gdb_port", 1, 65535, gdb))
+            return false;
+        settings.telnet_port = static_cast<std::uint16_t>(telnet);
+        settings.gdb_port = static_cast<std::uint16_t>(gdb);
+        // A file beside the board file is meant, when there is one: the
+        // server may run in another folder. Otherwise OpenOCD looks in its
+        // own script folders (interface/ftdi/...).
+        const std::filesystem::path folder = std::filesystem::path(source).parent_path();
+        for (std::string& file : settings.config_files) {
+            const std::filesystem::path path(file);
+            std::error_code ignored;
+            if (path.is_relative() && !folder.empty() && std::filesystem::is_regular_file(folder / path, ignored))
+                file = (folder / path).string();
+        }
+        cable.openocd = std::move(settings);
+        return true;
+    }
+
     /// `adapter` and `address` of a real chain.
     bool adapter(const toml::table& table, CableConfig& cable) {
         const toml::node* adapter_node = nullptr;
         const toml::node* address_node = nullptr;
         std::string address;
         if (!get_string(table, "adapter", cable.adapter, adapter_node) ||
-            !get_string(table, "address", address, address_node))
+            !get_string(table, "address", address, address_node) ||
+            !openocd(table, cable.adapter, address_node, cable))
             return false;
         if (adapter_node == nullptr) {
             if (address_node != nullptr)
@@ -233,25 +305,35 @@ struct Checker {
         }
         if (cable.adapter != "remote_bitbang" && cable.adapter != "openocd")
             return fail(*adapter_node, "unknown adapter '" + cable.adapter + "' (remote_bitbang or openocd)");
-        if (address_node == nullptr)
-            return fail(table, "a cable with an adapter needs an 'address' (HOST:PORT)");
-        wire::ServerAddress where;
-        std::string problem;
-        if (!wire::parse_address(address, where, problem) || where.port == 0)
-            return fail(*address_node, "'address': " + (problem.empty() ? "the port must not be 0" : problem));
-        cable.adapter_host = where.host;
-        cable.adapter_port = where.port;
+        if (address_node == nullptr && !cable.openocd)
+            return fail(table, cable.adapter == "openocd"
+                                   ? "a cable with adapter \"openocd\" needs an 'address' (HOST:PORT of a running "
+                                     "OpenOCD's TCL port) or 'openocd_config' (the files of an OpenOCD the server "
+                                     "starts)"
+                                   : "a cable with an adapter needs an 'address' (HOST:PORT)");
         for (const char* key : {"plugged", "powered", "board"}) {
             if (const toml::node* node = table.get(key))
                 return fail(*node, std::string("'") + key +
                                        "' is for simulated cables: a real chain is plugged in and powered when "
                                        "its adapter and its board are");
         }
+        if (cable.openocd) {
+            cable.adapter_host = "127.0.0.1";  // its TCL port is chosen at each start
+            return true;
+        }
+        wire::ServerAddress where;
+        std::string problem;
+        if (!wire::parse_address(address, where, problem) || where.port == 0)
+            return fail(*address_node, "'address': " + (problem.empty() ? "the port must not be 0" : problem));
+        cable.adapter_host = where.host;
+        cable.adapter_port = where.port;
         return true;
     }
 
     bool cable(const toml::table& table, CableConfig& cable) {
-        if (!only_keys(table, {"name", "plugged", "powered", "board", "support", "device", "adapter", "address"},
+        if (!only_keys(table, {"name", "plugged", "powered", "board", "support", "device", "adapter", "address",
+                                   "openocd_config", "openocd_commands", "openocd_executable", "openocd_telnet_port",
+                                   "openocd_gdb_port"},
                        "a cable"))
             return false;
         const toml::node* name_node = nullptr;

@@ -59,6 +59,16 @@ struct JtagDeviceHint {
     std::uint32_t tx_fifo = 64;
 };
 
+/// An OpenOCD that the server starts and watches for a cable, instead of
+/// one running at an address (the board-file keys openocd_*).
+struct OpenOcdSettings {
+    std::string executable = "openocd";     ///< found on PATH unless a path
+    std::vector<std::string> config_files;  ///< each passed as -f, in order
+    std::vector<std::string> commands;      ///< each passed as -c, before init
+    std::uint16_t telnet_port = 0;          ///< 0: disabled
+    std::uint16_t gdb_port = 0;             ///< 0: disabled
+};
+
 struct CableConfig : wire::CableState {
     std::vector<DeviceConfig> devices;  ///< devices numbered from 1
     /// A real chain: "remote_bitbang" or "openocd" and where it listens;
@@ -66,6 +76,8 @@ struct CableConfig : wire::CableState {
     std::string adapter;
     std::string adapter_host;
     std::uint16_t adapter_port = 0;
+    /// adapter "openocd" without an address: the OpenOCD the server runs.
+    std::optional<OpenOcdSettings> openocd;
     std::vector<JtagDeviceHint> jtag_devices;  ///< in chain order, from device 1
 };
 

@@ -128,6 +128,11 @@ wire::ListReply describe_chain(const CABLES& cables) {
         static_cast<wire::CableState&>(info) = *cable;
         info.adapter = cable->adapter;
         info.tap_notes = cable->tap_notes;
+        // A problem is told while the chain is down; it stays for the next time.
+        if (!(cable->plugged && cable->has_board && cable->powered)) {
+            info.problem = cable->problem;
+            info.adapter_errors = cable->adapter_errors;
+        }
         info.devices.resize(cable->devices.size());
         for_each_uart(*cable, [&info](CABLE&, int device, int, UART& uart) {
             info.devices[static_cast<std::size_t>(device) - 1].uarts.push_back(describe_uart(uart));

@@ -27,6 +27,10 @@ struct CABLE : wire::CableState {
     /// was found of each TAP; empty for a simulated cable.
     std::string adapter;
     std::vector<std::string> tap_notes;
+    /// A real chain's last problem in the server's words (shown while it is
+    /// down), and the last error lines of the OpenOCD the server runs for it.
+    std::string problem;
+    std::vector<std::string> adapter_errors;
 };
 
 using CABLES = std::vector<std::unique_ptr<CABLE>>;

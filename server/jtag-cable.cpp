@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include <asio/post.hpp>
+
+#include "server/openocd-process.h"
 
 using jtag::BITS;
 using jtag::SCAN;
@@ -20,7 +23,8 @@ class CORE_LINK : public TARGET {
 public:
     CORE_LINK(JTAG_CABLE& cable, int tap, unsigned ir_length, const jtag::CORE_FACTS& core)
         : tap(tap), ir_length(ir_length), instruction(core.instruction),
-          slots(std::min(jtag::k_max_usable_slots, std::max(core.rx_depth, core.tx_depth))), m_cable(cable) {}
+          slots(std::min(jtag::k_max_usable_slots, std::max(core.rx_depth, core.tx_depth))),
+          version(jtag::speaks_uart_version(core.version) ? core.version : jtag::k_uart_version), m_cable(cable) {}
 
     std::string describe() const override {
         char text[64];
@@ -50,10 +54,14 @@ public:
         }
         return moved;
     }
-    void host_connected(UART&) override { m_cable.wake(); }
+    void host_connected(UART&) override {
+        silent = false;
+        m_cable.wake();
+    }
 
     bool held() const { return m_uart != nullptr && m_uart->holder() != nullptr; }
-    bool active() const { return held() || !outgoing.empty(); }
+    /// Worth a scan: held, host bytes to give, or a lost commit to settle.
+    bool active() const { return !silent && (held() || !outgoing.empty() || unsettled.has_value()); }
     /// Bytes the core may hand over now: room in the UART, and a few
     /// scans' worth waiting here for it, beyond what already waits.
     std::size_t room() const {
@@ -62,20 +70,49 @@ public:
         const std::size_t room = m_uart->tx().space() + k_scans_per_batch * std::size_t{slots};
         return room > arrived.size() ? room - arrived.size() : 0;
     }
-    /// Scans one OpenOCD command may carry while only the core has bytes to give.
-    static constexpr unsigned k_scans_per_batch = 4;
     UART* uart() const { return m_uart; }
+    /// How a core with counts names itself: the low byte of its instruction.
+    std::uint8_t core_id() const { return static_cast<std::uint8_t>(instruction & 0xFF); }
+    CORE_VIEW view() const {
+        CORE_VIEW core;
+        core.version = version;
+        core.slots = slots;
+        core.waiting = outgoing.size();
+        core.room = room();
+        core.seen_available = seen_available;
+        core.quiet = quiet;
+        core.full = full;
+        core.streaming = streaming;
+        core.settled = version < 2 || (counts_known && !(unsettled && !unsettled->exact()));
+        core.unsettled = unsettled.has_value();
+        if (unsettled && unsettled->exact()) {
+            core.unsettled_accepted = unsettled->accepted;
+            core.unsettled_taken = unsettled->taken;
+        }
+        return core;
+    }
 
     const int tap;
     const unsigned ir_length;
     const unsigned instruction;
     const unsigned slots;
+    /// Of the data register: from the descriptor, then as the core's captures show it.
+    unsigned version;
     /// The last scan moved nothing: the next one is only as long as what it
     /// must move (a status read when nothing), until the core has bytes again.
     bool quiet = false;
     unsigned seen_available = 0;  ///< bytes the core had beyond those taken, at the last capture
     bool full = false;            ///< the last scan found less room than it had bytes to send
     bool streaming = false;       ///< the last scan took all the bytes it had room for
+    /// The core did not answer its instruction: its holder was told, and it is
+    /// not scanned again until it is opened again.
+    bool silent = false;
+    /// Version 2: the counts the core will show at its next capture.
+    bool counts_known = false;
+    std::uint8_t rx_count = 0, tx_count = 0;
+    /// Version 2: a commit sent and not yet seen in the counts, with the bytes it takes.
+    std::optional<UNSETTLED_COMMIT> unsettled;
+    std::vector<std::uint8_t> unsettled_taken;
     std::vector<std::uint8_t> outgoing;  ///< host bytes the core has not yet kept
     std::vector<std::uint8_t> arrived;   ///< core bytes for the transmit FIFO
 
@@ -90,21 +127,35 @@ namespace {
 /// commits it only when SCAN::commit shifts that bit, never when a lost
 /// adapter's successor resets the TAP. Its last slot stays empty, so the
 /// bit it leaves out is a zero that carries nothing.
-BITS paused_field(const std::uint8_t* send, unsigned sends, unsigned takes, unsigned slots) {
-    BITS bits = jtag::uart_field(send, sends, takes, slots + 1);
+BITS paused_field(jtag::UART_REQUEST request) {
+    request.slots += 1;
+    BITS bits = jtag::uart_field(request);
     bits.pop_back();
     return bits;
 }
 
 }  // namespace
 
-JTAG_CABLE::JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io)
+JTAG_CABLE::JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io, std::size_t index)
     : m_cable(cable), m_config(config), m_io(io),
       m_adapter(jtag::ADAPTER::make(config.adapter == "openocd" ? jtag::ADAPTER_KIND::openocd
                                                                 : jtag::ADAPTER_KIND::remote_bitbang,
                                     config.adapter_host, config.adapter_port, io)),
       m_timer(io) {
     m_cable.plugged = false;
+    if (config.openocd) {
+        m_openocd = std::make_unique<OPENOCD_SUPERVISOR>(*config.openocd, openocd_log_path(index), io,
+                                                         [this](const std::string& message) { log(message); });
+        // It ended or could not start: the cable is down until the next one accepts.
+        m_openocd->on_ended = [this](const std::string& problem) {
+            if (!m_stopped)
+                go_down(problem, false);
+        };
+        m_openocd->on_errors = [this] {
+            if (!m_up)
+                tell_problem(m_last_problem);
+        };
+    }
     m_cable.adapter = describe();
 }
 
@@ -113,10 +164,17 @@ JTAG_CABLE::~JTAG_CABLE() {
 }
 
 std::string JTAG_CABLE::describe() const {
+    if (m_openocd && m_openocd->pid() > 0)
+        return std::string(m_adapter->kind_name()) + " at 127.0.0.1:" + std::to_string(m_openocd->tcl_port()) +
+               ", started by the server as pid " + std::to_string(m_openocd->pid());
+    if (m_openocd)
+        return std::string(m_adapter->kind_name()) + ", started by the server";
     return std::string(m_adapter->kind_name()) + " at " + m_adapter->address();
 }
 
 void JTAG_CABLE::start() {
+    if (m_openocd)
+        m_openocd->start();
     connect();
 }
 
@@ -124,6 +182,14 @@ void JTAG_CABLE::stop() {
     m_stopped = true;
     m_timer.cancel();
     m_adapter->close();
+    if (m_openocd)
+        m_openocd->stop();
+}
+
+void JTAG_CABLE::tell_problem(const std::string& problem) {
+    m_cable.adapter = describe();
+    m_cable.problem = problem;
+    m_cable.adapter_errors = m_openocd ? m_openocd->errors() : std::vector<std::string>();
 }
 
 void JTAG_CABLE::log(const std::string& message) {
@@ -133,6 +199,18 @@ void JTAG_CABLE::log(const std::string& message) {
 void JTAG_CABLE::connect() {
     if (m_stopped)
         return;
+    if (m_openocd) {
+        // The server's own OpenOCD: once it accepts, on the port of this start.
+        if (!m_openocd->ready()) {
+            m_openocd->when_ready([this] { connect(); });
+            return;
+        }
+        if (m_adapter->address() != "127.0.0.1:" + std::to_string(m_openocd->tcl_port())) {
+            m_adapter->close();
+            m_adapter = jtag::ADAPTER::make(jtag::ADAPTER_KIND::openocd, "127.0.0.1", m_openocd->tcl_port(), m_io);
+        }
+        m_cable.adapter = describe();
+    }
     m_adapter->connect([this](const std::string& error) {
         if (m_stopped)
             return;
@@ -419,6 +497,7 @@ void JTAG_CABLE::go_up(const std::vector<jtag::TAP_FACTS>& taps,
     m_cable.plugged = true;
     m_cable.has_board = true;
     m_cable.powered = true;
+    tell_problem("");
     m_up = true;
     m_busy = false;
     m_in_pause = false;
@@ -441,9 +520,11 @@ void JTAG_CABLE::go_down(const std::string& problem, bool board_off) {
     m_busy = false;
     m_waiting = false;
     m_in_pause = false;
-    m_pending_link = nullptr;
-    m_pending_taken.clear();
+    drop_pending();
     m_ir_tap = -1;
+    // Whatever the lost transaction did, each core's counts are read again before its next commit.
+    for (CORE_LINK* link : m_links)
+        link->counts_known = false;
     const wire::FaultReason reason = board_off ? wire::FaultReason::power_off : wire::FaultReason::unplugged;
     m_cable.plugged = board_off;
     m_cable.has_board = true;
@@ -454,6 +535,10 @@ void JTAG_CABLE::go_down(const std::string& problem, bool board_off) {
         log(said + "; trying again every " + std::to_string(k_retry.count()) + " ms");
         m_last_problem = said;
     }
+    tell_problem(said);
+    // OpenOCD 0.12 does not get over a lost adapter: a new one is started.
+    if (m_openocd && !board_off && !m_stopped)
+        m_openocd->restart_if_lost(problem);
     m_settled = true;
     if (m_stopped)
         return;
@@ -503,125 +588,105 @@ void JTAG_CABLE::poll() {
             m_next = at + 1;
         }
     }
-    std::vector<SCAN> scans;
-    const bool committing = m_in_pause;
-    if (committing)
-        scans.push_back(SCAN::commit());
-    struct PLAN {
-        unsigned sends = 0, takes = 0, slots = 0;
-    };
-    bool send_only = false;
-    std::vector<PLAN> plans;
-    const bool select = link != nullptr && (m_ir_tap != link->tap || m_ir_value != link->instruction);
-    if (link != nullptr) {
-        if (select)
-            scans.push_back(SCAN::ir(link->tap, jtag::to_bits(link->instruction, link->ir_length)));
-        // A core that was full, or is being filled by the commit just above,
-        // gets a moment for its CPU to read before its room is captured again;
-        // without it the capture follows that commit by three clocks.
-        const bool filling = committing && link == m_pending_link && m_pending_accepted > 0 &&
-                             link->outgoing.size() > m_pending_accepted;
-        if (link->full || filling)
-            scans.push_back(SCAN::idle(2 * link->slots));
-        // The scan in Pause-DR commits in this same transaction: its bytes
-        // are neither sent again nor given room twice.
-        const bool same = committing && link == m_pending_link;
-        const std::size_t committed = same ? std::min<std::size_t>(m_pending_accepted, link->outgoing.size()) : 0;
-        std::size_t room = link->room();
-        room = room > (same ? m_pending_taken.size() : 0) ? room - (same ? m_pending_taken.size() : 0) : 0;
-        const std::size_t waiting = link->outgoing.size() - committed;
-        PLAN plan;
-        plan.slots = link->quiet ? static_cast<unsigned>(std::min<std::size_t>(
-                                       std::max<std::size_t>(waiting, link->seen_available), link->slots))
-                                 : link->slots;
-        plan.sends = static_cast<unsigned>(std::min<std::size_t>(waiting, plan.slots));
-        plan.takes = static_cast<unsigned>(std::min<std::size_t>(room, plan.slots));
-        // A scan that only sends (the core showed nothing to take) loses no
-        // target bytes if its reply is lost: it is committed at once, and its
-        // core's CPU reads the bytes while the next transaction is prepared.
-        send_only = plan.sends > 0 && link->seen_available == 0 && !link->streaming;
-        if (send_only)
-            plan.takes = 0;
-        scans.push_back(
-            SCAN::dr(link->tap, paused_field(link->outgoing.data() + committed, plan.sends, plan.takes, plan.slots),
-                     true));
-        plans.push_back(plan);
-        if (send_only)
-            scans.push_back(SCAN::commit());
-        // Through OpenOCD each command costs far more than its bits: while
-        // only the core has bytes to give, one command carries several scans,
-        // each committed before the next.
-        while (!send_only && m_adapter->kind() == jtag::ADAPTER_KIND::openocd && link->streaming && plan.sends == 0 &&
-               plans.size() < CORE_LINK::k_scans_per_batch && room >= std::size_t{plan.takes} + link->slots) {
-            room -= plan.takes;
-            plan.takes = link->slots;
-            scans.push_back(SCAN::commit());
-            scans.push_back(SCAN::dr(link->tap, paused_field(nullptr, 0, plan.takes, plan.slots), true));
-            plans.push_back(plan);
+    const bool openocd = m_adapter->kind() == jtag::ADAPTER_KIND::openocd;
+    // Nobody to serve: now and then a status read of a core (or a BYPASS
+    // bit) tells whether the chain is still there. An idle transaction would
+    // not: OpenOCD answers those without its adapter.
+    const bool liveness = link == nullptr && !m_in_pause;
+    POLL_PLAN plan;
+    if (liveness) {
+        for (CORE_LINK* each : m_links)
+            if (link == nullptr && !each->silent && each->uart()->compatible())
+                link = each;
+        if (link != nullptr) {
+            plan.select = m_ir_tap != link->tap || m_ir_value != link->instruction || (openocd && link->version < 2);
+            plan.scans.push_back({0, 0, 0, 0, false});
         }
-    } else if (!committing) {
-        // Nobody to serve: a cheap transaction now and then tells whether the adapter is still there.
-        scans.push_back(SCAN::idle());
+    } else {
+        PAUSED_SCAN paused;
+        paused.exists = m_in_pause;
+        paused.same_core = m_in_pause && link != nullptr && link == m_pending_link;
+        paused.accepted = m_pending_accepted;
+        paused.taken = m_pending_taken.size();
+        const CORE_VIEW view = link != nullptr ? link->view() : CORE_VIEW{};
+        const bool selected = link != nullptr && m_ir_tap == link->tap && m_ir_value == link->instruction;
+        plan = plan_poll(link != nullptr ? &view : nullptr, paused, openocd, selected);
+    }
+
+    std::vector<SCAN> scans;
+    if (plan.commit_first)
+        scans.push_back(SCAN::commit());
+    std::vector<jtag::UART_REQUEST> requests;
+    if (link != nullptr) {
+        if (plan.select)
+            scans.push_back(SCAN::ir(link->tap, jtag::to_bits(link->instruction, link->ir_length)));
+        if (plan.idle_clocks > 0)
+            scans.push_back(SCAN::idle(plan.idle_clocks));
+        // The counts each scan names: the core's once the commits sent
+        // before it (the paused scan's, an unsettled one) have taken effect.
+        std::uint8_t rx = link->rx_count, tx = link->tx_count;
+        if (plan.commit_first && link == m_pending_link) {
+            rx = static_cast<std::uint8_t>(m_pending_rx + m_pending_accepted);
+            tx = static_cast<std::uint8_t>(m_pending_tx + m_pending_taken.size());
+        }
+        if (link->unsettled && link->unsettled->exact()) {
+            rx = static_cast<std::uint8_t>(link->unsettled->rx_before + link->unsettled->accepted);
+            tx = static_cast<std::uint8_t>(link->unsettled->tx_before + link->unsettled->taken);
+        }
+        for (std::size_t i = 0; i < plan.scans.size(); ++i) {
+            const POLL_PLAN::STEP& step = plan.scans[i];
+            if (i > 0)
+                scans.push_back(SCAN::commit());
+            jtag::UART_REQUEST request;
+            request.version = link->version;
+            request.send = link->outgoing.data() + step.from;
+            request.sends = step.sends;
+            request.takes = step.takes;
+            request.slots = step.slots;
+            request.commit = step.commit;
+            request.rx_count = rx;
+            request.tx_count = tx;
+            request.core = link->core_id();
+            // A status read commits nothing: it need not wait in Pause-DR.
+            scans.push_back(request.commit ? SCAN::dr(link->tap, paused_field(request), true)
+                                           : SCAN::dr(link->tap, jtag::uart_field(request)));
+            request.send = nullptr;
+            requests.push_back(request);
+        }
+        if (plan.commit_last)
+            scans.push_back(SCAN::commit());
+    } else if (liveness) {
+        const std::vector<jtag::TAP_SLOT>& taps = m_adapter->taps();
+        if (openocd && !taps.empty() && taps.back().ir_length > 0) {
+            const int last = static_cast<int>(taps.size()) - 1;
+            scans.push_back(SCAN::ir(last, BITS(taps.back().ir_length, true)));
+            scans.push_back(SCAN::dr(last, BITS(1)));
+            m_ir_tap = -1;
+        } else {
+            scans.push_back(SCAN::idle());
+        }
     }
     m_busy = true;
     m_woken = false;
-    m_adapter->run(scans, [this, link, plans, committing, select, send_only](const std::string& error,
-                                                                            jtag::CAPTURED captured) {
+    m_adapter->run(scans, [this, link, plan, requests, liveness](const std::string& error, jtag::CAPTURED captured) {
         m_busy = false;
         if (m_stopped || !m_up)
             return;
         if (!error.empty()) {
+            keep_unsettled(link, plan, requests);
             go_down(error, false);
             return;
         }
-        m_in_pause = false;
-        const bool confirmed_moves = committing && (m_pending_accepted > 0 || !m_pending_taken.empty());
-        if (committing)
-            confirm();
-        bool moved = confirmed_moves;
-        if (link != nullptr) {
-            if (select) {
-                m_ir_tap = link->tap;
-                m_ir_value = link->instruction;
-            }
-            if (captured.size() < plans.size()) {
-                go_down("a scan came back empty", false);
-                return;
-            }
-            // Every scan but the last was committed by the one after it.
-            const std::size_t first = captured.size() - plans.size();
-            for (std::size_t i = 0; i < plans.size(); ++i) {
-                jtag::UART_STATUS status;
-                std::string problem;
-                if (!jtag::read_uart_field(captured[first + i], plans[i].sends, plans[i].takes, plans[i].slots + 1,
-                                           status, problem)) {
-                    go_down(problem, false);
-                    return;
-                }
-                const bool this_moved = status.accepted > 0 || !status.taken_bytes.empty();
-                const auto taken = static_cast<unsigned>(status.taken_bytes.size());
-                link->seen_available = status.available > taken ? status.available - taken : 0;
-                link->quiet = !this_moved && link->seen_available == 0;
-                link->full = status.accepted < plans[i].sends;
-                link->streaming = plans[i].takes > 0 && taken == plans[i].takes;
-                // Bytes seen but not taken (a short scan, or no room) are
-                // fetched at once rather than after the idle pause.
-                moved = moved || this_moved || (link->seen_available > 0 && link->room() > 0);
-                m_pending_link = link;
-                m_pending_taken = std::move(status.taken_bytes);
-                m_pending_accepted = status.accepted;
-                if (i + 1 < plans.size() || send_only)
-                    confirm();
-            }
-            m_in_pause = !send_only;
-        }
+        bool moved = false;
+        if (!take_reply(link, plan, requests, captured, moved))
+            return;
         if (moved || m_woken) {
             m_woken = false;
             m_pause = std::chrono::microseconds(0);
             asio::post(m_io, [this] { poll(); });
             return;
         }
-        if (link == nullptr && !m_in_pause) {
+        if (liveness) {
             poll_after(std::chrono::milliseconds(200));
             return;
         }
@@ -634,6 +699,170 @@ void JTAG_CABLE::poll() {
         m_pause = std::min(longest, std::max(std::chrono::microseconds(250), m_pause * 2));
         poll_after(m_pause);
     });
+}
+
+bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::vector<jtag::UART_REQUEST>& requests,
+                            const jtag::CAPTURED& captured, bool& moved) {
+    if (captured.size() < requests.size()) {
+        keep_unsettled(link, plan, requests);
+        go_down("a scan came back empty", false);
+        return false;
+    }
+    m_in_pause = false;
+    if (link != nullptr && plan.select) {
+        m_ir_tap = link->tap;
+        m_ir_value = link->instruction;
+    }
+    const std::size_t first = captured.size() - requests.size();
+    std::vector<jtag::UART_STATUS> statuses(requests.size());
+    std::size_t read = 0;
+    std::string problem;
+    for (; read < requests.size(); ++read)
+        if (!jtag::read_uart_field(captured[first + read], requests[read], statuses[read], problem))
+            break;
+    if (plan.commit_first) {
+        // A commit of an older core is known to have landed by this reply;
+        // one of a core with counts waits for that core's next capture,
+        // which may be in this very reply.
+        moved = m_pending_accepted > 0 || !m_pending_taken.empty();
+        if (m_pending_link != nullptr && m_pending_link->version >= 2)
+            unsettle_pending();
+        else
+            confirm();
+    }
+    if (link == nullptr)
+        return true;
+    if (read < requests.size()) {
+        if (jtag::reads_stuck(captured[first + read])) {
+            go_down("no JTAG UART answered: the chain reads all " +
+                        std::string(captured[first + read].empty() || captured[first + read][0] ? "ones" : "zeros"),
+                    true);
+            return false;
+        }
+        if (!plan.select) {
+            // Perhaps another client of the adapter changed the instruction:
+            // select it and look again before blaming the core.
+            m_ir_tap = -1;
+            moved = true;
+            return true;
+        }
+        silence(*link, problem);
+        return true;
+    }
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        jtag::UART_STATUS& status = statuses[i];
+        if (status.version != link->version) {
+            if (!jtag::speaks_uart_version(status.version)) {
+                silence(*link, "its data register is version " + std::to_string(status.version) +
+                                   ", which this server does not speak");
+                return true;
+            }
+            log("JTAG UART instruction 0x" + jtag::to_hex(jtag::to_bits(link->instruction, 8)) +
+                ": data register version " + std::to_string(status.version));
+            link->version = status.version;
+            link->counts_known = false;
+            moved = true;  // scan again at once, in its version
+            return true;
+        }
+        if (link->version >= 2 && status.core != link->core_id()) {
+            // Another core answered (another client changed the instruction):
+            // it refused the scan; select this one again.
+            m_ir_tap = -1;
+            moved = true;
+            return true;
+        }
+        if (link->version >= 2) {
+            if (link->unsettled)
+                settle(*link, status);
+            link->rx_count = static_cast<std::uint8_t>(status.rx_count + status.accepted);
+            link->tx_count = static_cast<std::uint8_t>(status.tx_count + status.taken_bytes.size());
+            link->counts_known = true;
+        }
+        const bool this_moved = status.accepted > 0 || !status.taken_bytes.empty();
+        const auto taken = static_cast<unsigned>(status.taken_bytes.size());
+        link->seen_available = status.available > taken ? status.available - taken : 0;
+        link->quiet = !this_moved && link->seen_available == 0;
+        link->full = status.accepted < requests[i].sends;
+        link->streaming = requests[i].takes > 0 && taken == requests[i].takes;
+        // Bytes seen but not taken (a short scan, or no room) are
+        // fetched at once rather than after the idle pause.
+        moved = moved || this_moved || (link->seen_available > 0 && link->room() > 0);
+        m_pending_link = link;
+        m_pending_taken = std::move(status.taken_bytes);
+        m_pending_accepted = status.accepted;
+        m_pending_rx = status.rx_count;
+        m_pending_tx = status.tx_count;
+        // Every scan but the last was committed by the one after it.
+        if (i + 1 < requests.size() || plan.commit_last) {
+            if (link->version >= 2)
+                unsettle_pending();
+            else
+                confirm();
+        }
+    }
+    m_in_pause = !plan.commit_last && requests.back().commit;
+    if (!m_in_pause)
+        drop_pending();
+    return true;
+}
+
+void JTAG_CABLE::settle(CORE_LINK& link, const jtag::UART_STATUS& status) {
+    const UNSETTLED_COMMIT commit = *link.unsettled;
+    link.unsettled.reset();
+    unsigned accepted = 0;
+    switch (settle_commit(commit, status.rx_count, status.tx_count, accepted)) {
+    case COMMIT_OUTCOME::took_effect:
+        accepted = std::min<unsigned>(accepted, static_cast<unsigned>(link.outgoing.size()));
+        link.outgoing.erase(link.outgoing.begin(), link.outgoing.begin() + accepted);
+        link.arrived.insert(link.arrived.end(), link.unsettled_taken.begin(), link.unsettled_taken.end());
+        if (link.uart() != nullptr)
+            link.uart()->pump();
+        break;
+    case COMMIT_OUTCOME::no_effect:
+        break;
+    case COMMIT_OUTCOME::unknown:
+        log("JTAG UART instruction 0x" + jtag::to_hex(jtag::to_bits(link.instruction, 8)) +
+            ": after the lost reply its counts moved by more than the last commit; bytes may be lost or doubled");
+        break;
+    }
+    link.unsettled_taken.clear();
+}
+
+void JTAG_CABLE::keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan,
+                                const std::vector<jtag::UART_REQUEST>& requests) {
+    // The paused scan's commit was sent: it reached its core or it did not.
+    if (plan.commit_first && m_pending_link != nullptr && m_pending_link->version >= 2)
+        unsettle_pending();
+    // A send-only scan committed in the same transaction: how many of its
+    // bytes the core kept shows in its counts.
+    if (plan.commit_last && link != nullptr && link->version >= 2 && !requests.empty()) {
+        const jtag::UART_REQUEST& request = requests.back();
+        if (link->unsettled)
+            link->unsettled->accepted_most += request.sends;  // after those before it, if they landed
+        else
+            link->unsettled = UNSETTLED_COMMIT{request.rx_count, request.tx_count, 0, request.sends, 0};
+    }
+}
+
+void JTAG_CABLE::unsettle_pending() {
+    CORE_LINK* link = m_pending_link;
+    if (link != nullptr && !link->unsettled) {
+        link->unsettled = UNSETTLED_COMMIT{m_pending_rx, m_pending_tx, m_pending_accepted, m_pending_accepted,
+                                           m_pending_taken.size()};
+        link->unsettled_taken = std::move(m_pending_taken);
+    }
+    drop_pending();
+}
+
+void JTAG_CABLE::silence(CORE_LINK& link, const std::string& problem) {
+    link.silent = true;
+    m_in_pause = false;
+    m_ir_tap = -1;
+    const int device = link.tap + 1;
+    log("device " + std::to_string(device) + ", JTAG UART instruction 0x" +
+        jtag::to_hex(jtag::to_bits(link.instruction, 8)) + ": " + problem + "; its holder is told");
+    if (link.uart() != nullptr)
+        link.uart()->fault_host(wire::FaultReason::unplugged);
 }
 
 void JTAG_CABLE::confirm() {
@@ -649,4 +878,10 @@ void JTAG_CABLE::confirm() {
     m_pending_accepted = 0;
     if (moved && link->uart() != nullptr)
         link->uart()->pump();
+}
+
+void JTAG_CABLE::drop_pending() {
+    m_pending_link = nullptr;
+    m_pending_taken.clear();
+    m_pending_accepted = 0;
 }

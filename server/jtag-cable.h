@@ -20,12 +20,16 @@
 #include "jtag/chain-probe.h"
 #include "server/board.h"
 #include "server/chain.h"
+#include "server/poll-plan.h"
 
 class CORE_LINK;
+class OPENOCD_SUPERVISOR;
 
 class JTAG_CABLE {
 public:
-    JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io);
+    /// `index` numbers the cable in the board file (it names the log of an
+    /// OpenOCD the server starts for it).
+    JTAG_CABLE(CABLE& cable, const CableConfig& config, asio::io_context& io, std::size_t index = 0);
     ~JTAG_CABLE();
     JTAG_CABLE(const JTAG_CABLE&) = delete;
     JTAG_CABLE& operator=(const JTAG_CABLE&) = delete;
@@ -34,8 +38,11 @@ public:
     void start();
     void stop();
     bool settled() const { return m_settled; }
-    /// "remote_bitbang at 127.0.0.1:5555".
+    /// "remote_bitbang at 127.0.0.1:5555"; an OpenOCD of the server's own
+    /// adds ", started by the server as pid N".
     std::string describe() const;
+    /// The OpenOCD the server runs for this cable; null when it has an address.
+    const OPENOCD_SUPERVISOR* openocd() const { return m_openocd.get(); }
     /// A link has host bytes or a new holder: poll now rather than after the idle pause.
     void wake();
 
@@ -58,11 +65,27 @@ private:
     /// fault, and the adapter is tried again later.
     void go_down(const std::string& problem, bool board_off);
     void log(const std::string& message);
+    /// The cable's problem for chainprobe: the last words of go_down, and
+    /// the error lines of the server's OpenOCD.
+    void tell_problem(const std::string& problem);
 
     void poll();
     void poll_after(std::chrono::microseconds pause);
+    /// What the poll's transaction captured: true when the cable is still up.
+    bool take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::vector<jtag::UART_REQUEST>& requests,
+                    const jtag::CAPTURED& captured, bool& moved);
+    /// A status read of `link` shows its counts: a commit of it lost with a reply is settled.
+    void settle(CORE_LINK& link, const jtag::UART_STATUS& status);
+    /// The transaction failed: commits it carried may or may not have reached their cores.
+    void keep_unsettled(CORE_LINK* link, const POLL_PLAN& plan, const std::vector<jtag::UART_REQUEST>& requests);
+    /// The core behind `link` does not answer as a JTAG UART: only its holder is told.
+    void silence(CORE_LINK& link, const std::string& problem);
     /// The scan before this one reached Update-DR: its bytes count.
     void confirm();
+    /// The scan before this one did not commit: its bytes are still where they were.
+    void drop_pending();
+    /// Its commit was sent to a core with counts: the core's next capture tells whether it landed.
+    void unsettle_pending();
 
     CABLE& m_cable;
     CableConfig m_config;
@@ -87,5 +110,7 @@ private:
     CORE_LINK* m_pending_link = nullptr;
     std::vector<std::uint8_t> m_pending_taken;
     unsigned m_pending_accepted = 0;
+    std::uint8_t m_pending_rx = 0, m_pending_tx = 0;  ///< the core's counts before it (version 2)
     std::uint64_t m_layout = 0;  ///< a hash of the chain found, to keep UARTs across reconnections
+    std::unique_ptr<OPENOCD_SUPERVISOR> m_openocd;
 };

@@ -20,7 +20,7 @@ bool SERVER::build(const BoardConfig& board, std::string& error) {
         cable->unplugged_by_hand = !cable_config.plugged;
         if (!cable_config.adapter.empty()) {
             // A real chain: its devices and UARTs are found by scanning it.
-            m_jtag_cables.push_back(std::make_unique<JTAG_CABLE>(*cable, cable_config, m_io));
+            m_jtag_cables.push_back(std::make_unique<JTAG_CABLE>(*cable, cable_config, m_io, m_cables.size()));
             m_cables.push_back(std::move(cable));
             continue;
         }

@@ -113,12 +113,35 @@ bool decode(const FrameView& frame, OpenReply& message) {
 
 namespace {
 
+/// Whether any cable of the reply has a problem to tell.
+bool has_problems(const ListReply& message) {
+    for (const CableInfo& cable : message.cables)
+        if (!cable.problem.empty() || !cable.adapter_errors.empty())
+            return true;
+    return false;
+}
+
 /// Whether any cable of the reply is a real chain with facts to list.
 bool has_chain_facts(const ListReply& message) {
     for (const CableInfo& cable : message.cables)
         if (!cable.adapter.empty() || !cable.tap_notes.empty())
             return true;
-    return false;
+    return has_problems(message);
+}
+
+void write_texts(PayloadWriter& writer, const std::vector<std::string>& texts) {
+    writer.u32(static_cast<std::uint32_t>(texts.size()));
+    for (const std::string& text : texts)
+        writer.text(text);
+}
+
+bool read_texts(PayloadReader& reader, std::size_t frame_size, std::vector<std::string>& texts) {
+    const std::uint32_t count = reader.u32();
+    if (count > frame_size)
+        return false;
+    for (std::uint32_t n = 0; n < count && reader.ok(); ++n)
+        texts.push_back(reader.text());
+    return true;
 }
 
 }  // namespace
@@ -155,9 +178,14 @@ std::vector<std::uint8_t> encode(const ListReply& message) {
         writer.u32(static_cast<std::uint32_t>(message.cables.size()));
         for (const CableInfo& cable : message.cables) {
             writer.text(cable.adapter);
-            writer.u32(static_cast<std::uint32_t>(cable.tap_notes.size()));
-            for (const std::string& note : cable.tap_notes)
-                writer.text(note);
+            write_texts(writer, cable.tap_notes);
+        }
+        if (has_problems(message)) {
+            writer.u32(static_cast<std::uint32_t>(message.cables.size()));
+            for (const CableInfo& cable : message.cables) {
+                writer.text(cable.problem);
+                write_texts(writer, cable.adapter_errors);
+            }
         }
     }
     return writer.bytes();
@@ -215,13 +243,22 @@ bool decode(const FrameView& frame, ListReply& message) {
             return false;
         for (CableInfo& cable : message.cables) {
             cable.adapter = reader.text();
-            const std::uint32_t notes = reader.u32();
-            if (notes > frame.size)
+            if (!read_texts(reader, frame.size, cable.tap_notes))
                 return false;
-            for (std::uint32_t n = 0; n < notes && reader.ok(); ++n)
-                cable.tap_notes.push_back(reader.text());
         }
-        // Sent only when a cable has any: one form for each reply.
+        if (reader.ok() && !reader.finished()) {
+            if (reader.u32() != message.cables.size())
+                return false;
+            for (CableInfo& cable : message.cables) {
+                cable.problem = reader.text();
+                if (!read_texts(reader, frame.size, cable.adapter_errors))
+                    return false;
+            }
+            if (!has_problems(message))
+                return false;
+        }
+        // Each section is sent only when a cable has something for it: one
+        // form for each reply.
         if (!has_chain_facts(message))
             return false;
     }

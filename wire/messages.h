@@ -104,6 +104,10 @@ struct CableInfo : CableState {
     /// found of each device's TAP; empty for a simulated cable.
     std::string adapter;
     std::vector<std::string> tap_notes;
+    /// A real chain's current problem in the server's words, and the last
+    /// error lines of the OpenOCD the server runs for it; empty while it is up.
+    std::string problem;
+    std::vector<std::string> adapter_errors;
 };
 
 struct ListReply {
@@ -112,7 +116,8 @@ struct ListReply {
     /// not send it leaves the payload ending with the cables.
     std::optional<std::string> server_version;
     // After the version, when there is one: each cable's adapter and TAP
-    // notes (an older server ends with the version; they are then empty).
+    // notes (an older server ends with the version; they are then empty),
+    // then, when a cable has one, each cable's problem and adapter errors.
 };
 
 enum class ControlOp : std::uint8_t {

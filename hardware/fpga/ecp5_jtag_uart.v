@@ -33,7 +33,8 @@ module ecp5_jtag_uart #(
     end
     always @(negedge tck) tdo_held <= core_tdo;
 
-    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) core (
+    // ER1 is instruction 0x32, ER2 0x38.
+    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2), .ID(CHAIN == 2 ? 8'h38 : 8'h32)) core (
         .tck(tck), .tdi(tdi), .tdo(core_tdo), .select(enable | selected), .capture(enable & ~shift),
         .shift(enable & shift), .update(update), .tap_reset(~reset_n), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),

@@ -20,7 +20,9 @@ module xc7_jtag_uart #(
         .CAPTURE(capture), .DRCK(), .RESET(tap_reset), .RUNTEST(), .SEL(select), .SHIFT(shift),
         .TCK(tck), .TDI(tdi), .TMS(), .UPDATE(update), .TDO(tdo));
 
-    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) core (
+    // USER1..USER4 are instructions 0x02, 0x03, 0x22, 0x23 (IR length 6).
+    localparam [7:0] USER_IR = CHAIN == 1 ? 8'h02 : CHAIN == 2 ? 8'h03 : CHAIN == 3 ? 8'h22 : 8'h23;
+    jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2), .ID(USER_IR)) core (
         .tck(tck), .tdi(tdi), .tdo(tdo), .select(select), .capture(capture), .shift(shift),
         .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),

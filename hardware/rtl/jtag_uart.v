@@ -1,15 +1,20 @@
 // The JTAG UART core: a receive FIFO (host to CPU) and a transmit FIFO (CPU
 // to host) between the user data-register port of a TAP (TCK domain) and a
-// CPU's byte streams (system clock domain). The data register moves up to 255
-// bytes each way per scan behind a 32-bit header; hardware/README.md
-// describes it. A scan takes and gives bytes only when it reaches Update-DR
-// with exactly the length its header declared: a scan cut short takes nothing.
+// CPU's byte streams (system clock domain). The data register (version 2)
+// moves up to 255 bytes each way per scan behind a 56-bit header;
+// hardware/README.md describes it. A scan takes and gives bytes only when it
+// reaches Update-DR with exactly the length its header declared, naming this
+// core and its byte counts as they stand: a scan cut short takes nothing, a
+// scan meant for another core (another host changed the instruction) takes
+// nothing, and a commit sent again after a lost reply finds the counts moved
+// on.
 // Bits are read as they arrive: leading zeros (the bypass bits of devices
 // nearer TDO, the capture bits of devices nearer TDI) are skipped up to a
 // start bit.
 module jtag_uart #(
     parameter RX_LOG2 = 6,  // receive FIFO depth 2**RX_LOG2 (2..7)
-    parameter TX_LOG2 = 6   // transmit FIFO depth 2**TX_LOG2 (2..7)
+    parameter TX_LOG2 = 6,  // transmit FIFO depth 2**TX_LOG2 (2..7)
+    parameter [7:0] ID = 8'h20  // the low byte of the user instruction it sits on
 ) (
     // User data-register port (TCK domain).
     input  wire       tck,
@@ -29,9 +34,10 @@ module jtag_uart #(
     input  wire       tx_valid,
     output wire       tx_ready
 );
-    localparam [7:0] VERSION = 8'd1;
+    localparam [7:0] VERSION = 8'd2;
     localparam [7:0] CORE_MARK = 8'h5A;    // last byte of the captured header
-    localparam [7:0] COMMIT_MARK = 8'hA5;  // last byte of the host's header
+    localparam [7:0] COMMIT_MARK = 8'hA6;  // byte 3 of the host's header (version 1 used 0xA5)
+    localparam [11:0] HEADER_BITS = 12'd56;
     localparam RX_DEPTH = 1 << RX_LOG2;
     localparam TX_DEPTH = 1 << TX_LOG2;
 
@@ -41,18 +47,22 @@ module jtag_uart #(
     // ---------------------------------------------------------- TCK domain
     reg  [RX_LOG2:0] rx_write = 0;   // committed: the CPU may read up to here
     reg  [TX_LOG2:0] tx_read = 0;    // committed: the host has taken up to here
+    // Bytes ever committed each way, modulo 256: a host that lost the reply
+    // to a commit reads them to tell whether it took effect.
+    reg  [7:0]       rx_count = 0;   // bytes the receive FIFO accepted
+    reg  [7:0]       tx_count = 0;   // bytes taken from the transmit FIFO
     wire [RX_LOG2:0] rx_read_at_tck;
     wire [TX_LOG2:0] tx_write_at_tck;
 
     // What goes out of TDO: the captured header, then the byte slots.
-    reg  [31:0] out_header = 32'd0;
+    reg  [55:0] out_header = 56'd0;
     reg  [7:0]  out_data = 8'd0;
     reg  [11:0] out_bits = 12'd0;    // bits shifted out since Capture-DR (saturates)
     reg  [7:0]  out_slot = 8'd0;
     // What comes in from TDI: zeros (the bypass bits of other devices), a
     // start bit, the host's header, then the byte slots.
     reg         started = 1'b0;
-    reg  [31:0] in_header = 32'd0;
+    reg  [55:0] in_header = 56'd0;
     reg  [6:0]  in_data = 7'd0;     // the first seven bits of the byte coming in
     reg  [11:0] in_bits = 12'd0;     // bits after the start bit (saturates)
     reg  [7:0]  in_slot = 8'd0;
@@ -60,17 +70,18 @@ module jtag_uart #(
     reg  [7:0]  room = 8'd0;         // receive room at Capture-DR
     reg         armed = 1'b0;        // a capture happened, no update or reset yet
 
-    wire [TX_LOG2:0] tx_count = tx_write_at_tck - tx_read;
+    wire [TX_LOG2:0] tx_waiting = tx_write_at_tck - tx_read;
     wire [RX_LOG2:0] rx_used = rx_write - rx_read_at_tck;
     wire [RX_LOG2:0] rx_room = RX_DEPTH[RX_LOG2:0] - rx_used;
-    wire [7:0] count_now = saturate8({{(8 - TX_LOG2){1'b0}}, tx_count});
+    wire [7:0] count_now = saturate8({{(8 - TX_LOG2){1'b0}}, tx_waiting});
     wire [7:0] room_now = saturate8({{(8 - RX_LOG2){1'b0}}, rx_room});
 
     wire [7:0]  host_sends = in_header[7:0];
     wire [7:0]  host_takes = in_header[15:8];
     wire [7:0]  host_length = in_header[23:16];
-    wire        host_commits = in_header[31:24] == COMMIT_MARK;
-    wire [11:0] declared_bits = 12'd32 + {1'b0, host_length, 3'b000};
+    wire        host_commits = in_header[31:24] == COMMIT_MARK && in_header[39:32] == rx_count &&
+                               in_header[47:40] == tx_count && in_header[55:48] == ID;
+    wire [11:0] declared_bits = HEADER_BITS + {1'b0, host_length, 3'b000};
     wire [7:0]  next_out_slot = out_slot + 8'd1;
     wire [7:0]  incoming = {tdi, in_data};
 
@@ -87,10 +98,8 @@ module jtag_uart #(
 
     wire commit = select && update && armed && started && host_commits && in_bits == declared_bits;
     // Both are at most the depth of their FIFO, so their pointers' width holds them.
-    /* verilator lint_off UNUSEDSIGNAL */
     wire [7:0] taken = min3(host_takes, host_length, available);
     wire [7:0] accepted = min3(host_sends, host_length, room);
-    /* verilator lint_on UNUSEDSIGNAL */
     wire [RX_LOG2:0] rx_write_next = commit ? rx_write + accepted[RX_LOG2:0] : rx_write;
     wire [TX_LOG2:0] tx_read_next = commit ? tx_read + taken[TX_LOG2:0] : tx_read;
 
@@ -98,18 +107,22 @@ module jtag_uart #(
     wire [TX_LOG2-1:0] next_tx = tx_read[TX_LOG2-1:0] + next_out_slot[TX_LOG2-1:0];
     wire [RX_LOG2-1:0] this_rx = rx_write[RX_LOG2-1:0] + in_slot[RX_LOG2-1:0];
 
-    assign tdo = out_bits < 12'd32 ? out_header[0] : out_data[0];
+    assign tdo = out_bits < HEADER_BITS ? out_header[0] : out_data[0];
 
     always @(posedge tck) begin
         rx_write <= rx_write_next;
         tx_read <= tx_read_next;
+        if (commit) begin
+            rx_count <= rx_count + accepted;
+            tx_count <= tx_count + taken;
+        end
         if (tap_reset || (select && update)) begin
             armed <= 1'b0;
         end else if (select && capture) begin
             available <= count_now;
             room <= room_now;
-            out_header <= {CORE_MARK, VERSION, room_now, count_now};
-            out_data <= tx_count != 0 ? tx_memory[first_tx] : 8'd0;
+            out_header <= {ID, tx_count, rx_count, CORE_MARK, VERSION, room_now, count_now};
+            out_data <= tx_waiting != 0 ? tx_memory[first_tx] : 8'd0;
             out_bits <= 12'd0;
             out_slot <= 8'd0;
             started <= 1'b0;
@@ -120,8 +133,8 @@ module jtag_uart #(
             // Out: the header, then transmit byte i in slot i (zero beyond
             // what is available).
             if (out_bits != 12'hFFF) out_bits <= out_bits + 12'd1;
-            if (out_bits < 12'd32) begin
-                out_header <= {1'b0, out_header[31:1]};
+            if (out_bits < HEADER_BITS) begin
+                out_header <= {1'b0, out_header[55:1]};
             end else if (out_bits[2:0] != 3'd7) begin
                 out_data <= {1'b0, out_data[7:1]};
             end else begin
@@ -133,8 +146,8 @@ module jtag_uart #(
                 started <= tdi;
             end else begin
                 if (in_bits != 12'hFFF) in_bits <= in_bits + 12'd1;
-                if (in_bits < 12'd32) begin
-                    in_header <= {tdi, in_header[31:1]};
+                if (in_bits < HEADER_BITS) begin
+                    in_header <= {tdi, in_header[55:1]};
                 end else if (in_bits[2:0] != 3'd7) begin
                     in_data <= incoming[7:1];
                 end else begin

@@ -45,8 +45,8 @@ module jtag_uart_system #(
     generate
         for (i = 0; i < UARTS; i = i + 1) begin : uart
             localparam [7:0] CODE = IR_USER + i;
-            assign descriptor[64+32*i +: 32] = {8'd0, 8'd1, TX_SIZE, RX_SIZE, CODE};
-            jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2)) core (
+            assign descriptor[64+32*i +: 32] = {8'd0, 8'd2, TX_SIZE, RX_SIZE, CODE};
+            jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2), .ID(CODE)) core (
                 .tck(tck), .tdi(tdi), .tdo(user_tdo[i]), .select(select[i]), .capture(capture),
                 .shift(shift), .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
                 .rx_data(rx_data[8*i +: 8]), .rx_valid(rx_valid[i]), .rx_ready(rx_ready[i]),

@@ -128,12 +128,18 @@ std::string bitbang_client::transact(const std::string& requests, std::size_t re
     return read_until(m_fd, [&](const std::string& got) { return got.size() >= replies; });
 }
 
+std::vector<std::string> openocd_adapter_commands(int board_port) {
+    return {"adapter driver remote_bitbang", "remote_bitbang host 127.0.0.1",
+            "remote_bitbang port " + std::to_string(board_port), "transport select jtag"};
+}
+
 openocd_process::openocd_process(int board_port, const std::vector<std::string>& commands, int tcl_port)
     : m_tcl_port(tcl_port) {
-    std::string line = "exec openocd -c 'adapter driver remote_bitbang' -c 'remote_bitbang host 127.0.0.1'"
-                       " -c 'remote_bitbang port " + std::to_string(board_port) + "'"
-                       " -c 'transport select jtag' -c 'gdb_port disabled' -c 'telnet_port disabled'"
-                       " -c 'tcl_port " + (tcl_port ? std::to_string(tcl_port) : std::string("disabled")) + "'";
+    std::string line = "exec openocd";
+    for (const std::string& command : openocd_adapter_commands(board_port))
+        line += " -c '" + command + "'";
+    line += " -c 'gdb_port disabled' -c 'telnet_port disabled' -c 'tcl_port " +
+            (tcl_port ? std::to_string(tcl_port) : std::string("disabled")) + "'";
     for (const std::string& command : commands)
         line += " -c '" + command + "'";
     line += " >'" + m_dir.file("openocd.log") + "' 2>&1";

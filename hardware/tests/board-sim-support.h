@@ -60,6 +60,9 @@ private:
     int m_fd = -1;
 };
 
+/// OpenOCD's commands that reach the board over remote_bitbang on `board_port`.
+std::vector<std::string> openocd_adapter_commands(int board_port);
+
 /// OpenOCD on the board's remote_bitbang port with `commands` (-c each)
 /// after the adapter's; standard output and error go to a file.
 class openocd_process {

@@ -237,6 +237,7 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
     EXPECT_EQ(from_bits(descriptor, 40, 8), 2u);
     EXPECT_EQ(from_bits(descriptor, 48, 8), 6u);
     EXPECT_EQ(from_bits(descriptor, 64, 8), k_user0);
+    EXPECT_EQ(from_bits(descriptor, 80, 8), 2u) << "data register version";
     EXPECT_EQ(from_bits(descriptor, 96, 8), k_user0 + 1);
     EXPECT_EQ(from_bits(descriptor, 72, 8), 0x66u) << "64-byte FIFOs";
 
@@ -245,8 +246,12 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
     std::iota(bytes.begin(), bytes.end(), 0);
     std::vector<std::uint8_t> send = bytes;
     std::vector<std::uint8_t> received;
+    std::uint8_t rx_count = 0, tx_count = 0;
     for (int scan = 0; scan < 200 && received.size() < bytes.size(); ++scan) {
         UART_SCAN request;
+        request.rx_count = rx_count;
+        request.tx_count = tx_count;
+        request.core = static_cast<std::uint8_t>(k_user0 + 1);
         request.send.assign(send.begin(), send.begin() + std::min<std::ptrdiff_t>(send.size(), 48));
         request.takes = request.length = 48;
         const bits field = uart_scan_bits(request);
@@ -255,6 +260,8 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
         ASSERT_EQ(answer.mark, 0x5Au) << reply;
         received.insert(received.end(), answer.slots.begin(), answer.slots.begin() + answer.taken);
         send.erase(send.begin(), send.begin() + answer.accepted);
+        rx_count = static_cast<std::uint8_t>(rx_count + answer.accepted);
+        tx_count = static_cast<std::uint8_t>(tx_count + answer.taken);
     }
     EXPECT_EQ(received, bytes);
     tcl.command("shutdown");

@@ -96,9 +96,10 @@ std::string JTAG_PROBE::transact(const std::string& requests, std::size_t replie
 
 bits uart_scan_bits(const UART_SCAN& scan) {
     const std::uint64_t header = scan.send.size() | scan.takes << 8 | scan.length << 16 |
-                                 (scan.commit ? 0xA5u : 0u) << 24;
+                                 std::uint64_t{scan.commit ? 0xA6u : 0u} << 24 | std::uint64_t{scan.rx_count} << 32 |
+                                 std::uint64_t{scan.tx_count} << 40 | std::uint64_t{scan.core} << 48;
     bits in{true};  // the start bit
-    const bits head = to_bits(header, 32);
+    const bits head = to_bits(header, k_uart_header_bits);
     in.insert(in.end(), head.begin(), head.end());
     for (unsigned slot = 0; slot < scan.length; ++slot) {
         const std::uint8_t byte = slot < scan.send.size() ? scan.send[slot] : 0;
@@ -114,9 +115,13 @@ UART_REPLY uart_reply(const UART_SCAN& scan, const bits& out) {
     reply.room = static_cast<unsigned>(from_bits(out, 8, 8));
     reply.version = static_cast<unsigned>(from_bits(out, 16, 8));
     reply.mark = static_cast<unsigned>(from_bits(out, 24, 8));
-    for (std::size_t at = 32; at + 8 <= out.size() && at < 32 + 8 * std::size_t{scan.length}; at += 8)
+    reply.rx_count = static_cast<std::uint8_t>(from_bits(out, 32, 8));
+    reply.tx_count = static_cast<std::uint8_t>(from_bits(out, 40, 8));
+    reply.core = static_cast<std::uint8_t>(from_bits(out, 48, 8));
+    const std::size_t end = k_uart_header_bits + 8 * std::size_t{scan.length};
+    for (std::size_t at = k_uart_header_bits; at + 8 <= out.size() && at < end; at += 8)
         reply.slots.push_back(static_cast<std::uint8_t>(from_bits(out, static_cast<unsigned>(at), 8)));
-    if (scan.commit) {
+    if (scan.commit && reply.rx_count == scan.rx_count && reply.tx_count == scan.tx_count && reply.core == scan.core) {
         reply.taken = std::min({scan.takes, scan.length, reply.available});
         reply.accepted = std::min({static_cast<unsigned>(scan.send.size()), scan.length, reply.room});
     }
@@ -131,7 +136,13 @@ UART_REPLY UART_HOST::exchange(unsigned length) {
     scan.takes = length;
     const std::size_t count = std::min<std::size_t>(outgoing.size(), length);
     scan.send.assign(outgoing.begin(), outgoing.begin() + static_cast<std::ptrdiff_t>(count));
+    scan.rx_count = rx_count;
+    scan.tx_count = tx_count;
+    scan.core = static_cast<std::uint8_t>(IR_USER0 + m_uart);
     const UART_REPLY reply = uart_reply(scan, m_probe.fpga_dr(uart_scan_bits(scan)));
+    // Counts that moved without this host (a commit it lost) are taken as they are.
+    rx_count = static_cast<std::uint8_t>(reply.rx_count + reply.accepted);
+    tx_count = static_cast<std::uint8_t>(reply.tx_count + reply.taken);
     received.insert(received.end(), reply.slots.begin(), reply.slots.begin() + reply.taken);
     outgoing.erase(outgoing.begin(), outgoing.begin() + reply.accepted);
     return reply;

@@ -61,17 +61,27 @@ private:
     BOARD_MODEL& m_board;
 };
 
+/// The data register's header, each way (version 2).
+constexpr unsigned k_uart_header_bits = 56;
+
 /// One scan of a JTAG UART's data register as a host sends it.
 struct UART_SCAN {
     std::vector<std::uint8_t> send;  ///< bytes for the receive FIFO
     unsigned takes = 0;              ///< bytes wanted from the transmit FIFO
     unsigned length = 0;             ///< byte slots
     bool commit = true;
+    /// The counts of bytes committed each way that the host expects the
+    /// core to show; the core commits only when they are right.
+    std::uint8_t rx_count = 0, tx_count = 0;
+    /// The core addressed: the low byte of its instruction.
+    std::uint8_t core = IR_USER0;
 };
 
 /// What came back: the captured header and the byte slots.
 struct UART_REPLY {
     unsigned available = 0, room = 0, version = 0, mark = 0;
+    std::uint8_t rx_count = 0, tx_count = 0;  ///< as captured, before this scan's commit
+    std::uint8_t core = 0;                    ///< the core that answered
     std::vector<std::uint8_t> slots;
     /// What the core committed, as the host computes it.
     unsigned taken = 0, accepted = 0;
@@ -92,6 +102,8 @@ public:
 
     std::vector<std::uint8_t> outgoing;  ///< not yet accepted by the core
     std::vector<std::uint8_t> received;
+    /// The core's counts as the host expects them for its next scan.
+    std::uint8_t rx_count = 0, tx_count = 0;
 
 private:
     JTAG_HOST& m_probe;

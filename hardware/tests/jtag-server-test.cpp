@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -301,10 +303,16 @@ TEST(RealChain, EchoThroughOpenOcd) {
     EXPECT_TRUE(comes_back(*terminal, "through openocd\n")) << escaped(terminal->output());
 }
 
-TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
+namespace {
+
+/// A persistent terminal on the cable `cable(port)` describes for a board on
+/// `port`: it echoes, the board is killed (`while_gone` runs once the
+/// terminal saw it), started again on the same port, and it echoes again.
+void board_killed_and_back(const std::function<std::string(int port)>& cable,
+                           const std::function<void(jtag_server&)>& while_gone) {
     auto board = std::make_unique<board_sim>(std::vector<std::string>{"--uart", "loopback"});
     const std::string port = std::to_string(board->port());
-    jtag_server server(real_cable("remote_bitbang", board->port()));
+    jtag_server server(cable(board->port()));
     auto terminal = piped_terminal(server, {"--persistent", "-d", "2"});
     ASSERT_TRUE(terminal->expect("Ctrl-C to terminate)\n\n", 60s)) << escaped(terminal->output());
     ASSERT_TRUE(comes_back(*terminal, "before\n")) << escaped(terminal->output());
@@ -312,11 +320,20 @@ TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     board->process().signal(SIGKILL);
     board->process().wait(10s);
     ASSERT_TRUE(terminal->expect("\nJTAG connection interrupted!\n", 60s)) << escaped(terminal->output());
-    EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
+    while_gone(server);
     board = std::make_unique<board_sim>(std::vector<std::string>{"--listen", "127.0.0.1:" + port, "--uart", "loopback"});
-    ASSERT_TRUE(terminal->expect("\nConnected!\n", 60s)) << escaped(terminal->output());
+    ASSERT_TRUE(terminal->expect("\nConnected!\n", 90s)) << escaped(terminal->output()) << server.log();
     EXPECT_TRUE(comes_back(*terminal, "after\n")) << escaped(terminal->output());
-    EXPECT_TRUE(server.logged("trying again every 500 ms")) << server.log();
+}
+
+}  // namespace
+
+TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
+    board_killed_and_back([](int port) { return real_cable("remote_bitbang", port); },
+                          [](jtag_server& server) {
+                              EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
+                              EXPECT_TRUE(server.logged("trying again every 500 ms")) << server.log();
+                          });
 }
 
 TEST(RealChainFault, OpenOcdKilledAndStartedAgain) {
@@ -461,4 +478,91 @@ TEST(RealChainFault, NothingIsLostOrDoubledWhenOpenOcdIsKilledMidStream) {
     EXPECT_TRUE(got == expected) << "the stream differs from byte " << at << ": "
                                  << escaped(got.substr(at > 40 ? at - 40 : 0, 120)) << " instead of "
                                  << escaped(expected.substr(at > 40 ? at - 40 : 0, 120));
+}
+
+namespace {
+
+/// A board file whose cable names an OpenOCD configuration that reaches
+/// `board_port`, written into `dir`; the server starts that OpenOCD.
+std::string own_openocd_cable(const temp_dir& dir, int board_port) {
+    std::string config;
+    for (const std::string& command : openocd_adapter_commands(board_port))
+        config += command + "\n";
+    for (const std::string& command : k_board_taps)
+        config += command + "\n";
+    dir.write("sim-board.cfg", config);
+    return "[[cable]]\nname = \"SimJTAG [own]\"\nadapter = \"openocd\"\nopenocd_config = [\"" +
+           dir.file("sim-board.cfg") + "\"]\n";
+}
+
+/// The process ids of the OpenOCDs the server said it started, in order.
+std::vector<pid_t> openocd_pids(jtag_server& server) {
+    std::vector<pid_t> pids;
+    for (const std::string& word : words_after(server.log(), "OpenOCD started (pid "))
+        pids.push_back(static_cast<pid_t>(std::stoi(word)));
+    return pids;
+}
+
+/// Whether `pid` is an OpenOCD that still runs (or a zombie nobody reaped).
+bool openocd_left(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    return ::kill(pid, 0) == 0 && std::getline(comm, name) && name == "openocd";
+}
+
+bool loopback_works(const std::string& text) {
+    open_result link = open_uart(nullptr, 2, 0);
+    if (link.link == nullptr)
+        return false;
+    jtagcorvex_wait_open(link.link);
+    const std::string back = write_and_collect(link.link, text, text.size(), 20s);
+    jtagcorvex_close(link.link);
+    return back == text;
+}
+
+}  // namespace
+
+TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenKilledAndLeftNoneBehind) {
+    NEED_OPENOCD();
+    board_sim board({"--uart", "loopback"});
+    temp_dir files;
+    jtag_server server(own_openocd_cable(files, board.port()));
+    EXPECT_TRUE(loopback_works("through the server's own OpenOCD")) << server.log();
+    std::string listing;
+    server.chainprobe({}, &listing);
+    EXPECT_NE(listing.find(", started by the server as pid "), std::string::npos) << listing;
+    const std::vector<pid_t> first = openocd_pids(server);
+    ASSERT_EQ(first.size(), 1u) << server.log();
+    EXPECT_TRUE(server.logged(", log /")) << server.log();
+
+    ::kill(first[0], SIGKILL);
+    ASSERT_TRUE(eventually([&] { return openocd_pids(server).size() == 2; }, 30s)) << server.log();
+    EXPECT_TRUE(eventually([&] { return loopback_works("again"); }, 30s)) << server.log();
+    EXPECT_TRUE(server.logged("OpenOCD (pid " + std::to_string(first[0]) + ") was killed by signal 9"))
+        << server.log();
+
+    const pid_t second = openocd_pids(server).back();
+    EXPECT_TRUE(openocd_left(second));
+    server.stop();
+    EXPECT_FALSE(openocd_left(second));
+
+    // Nor when the server itself is killed.
+    jtag_server killed(own_openocd_cable(files, board.port()));
+    ASSERT_TRUE(eventually([&] { return openocd_pids(killed).size() == 1; }, 30s)) << killed.log();
+    const pid_t orphan = openocd_pids(killed).front();
+    killed.kill_now();
+    EXPECT_TRUE(eventually([&] { return !openocd_left(orphan); }, 10s));
+}
+
+TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenTheBoardBehindItIsLost) {
+    NEED_OPENOCD();
+    temp_dir files;
+    board_killed_and_back([&files](int port) { return own_openocd_cable(files, port); },
+                          [](jtag_server& server) {
+                              // OpenOCD that lost its adapter is ended, and new
+                              // ones are tried until the board is back.
+                              EXPECT_TRUE(eventually([&] { return openocd_pids(server).size() >= 2; }, 30s))
+                                  << server.log();
+                              EXPECT_TRUE(server.logged(") is ended and started again: ")) << server.log();
+                          });
 }

@@ -144,7 +144,7 @@ TEST(Tap, DescriptorListsTheUartsWithTheirInstructionsAndSizes) {
             EXPECT_EQ(from_bits(out, word, 8), IR_USER0 + i);
             EXPECT_EQ(from_bits(out, word + 8, 4), 6u) << "receive FIFO of 64 bytes";
             EXPECT_EQ(from_bits(out, word + 12, 4), 6u) << "transmit FIFO of 64 bytes";
-            EXPECT_EQ(from_bits(out, word + 16, 8), 1u) << "data register version";
+            EXPECT_EQ(from_bits(out, word + 16, 8), 2u) << "data register version";
         }
     }
 }
@@ -156,7 +156,9 @@ TEST(Uart, EmptyCoreShowsItsHeaderAndTakesNothing) {
     host.select();
     const UART_REPLY reply = host.exchange(8);
     EXPECT_EQ(reply.mark, 0x5Au);
-    EXPECT_EQ(reply.version, 1u);
+    EXPECT_EQ(reply.version, 2u);
+    EXPECT_EQ(reply.rx_count, 0u);
+    EXPECT_EQ(reply.tx_count, 0u);
     EXPECT_EQ(reply.available, 0u);
     EXPECT_EQ(reply.room, 64u);
     EXPECT_EQ(reply.slots, std::vector<std::uint8_t>(8, 0));
@@ -292,6 +294,85 @@ TEST(Uart, ScansCutShortTakeNothing) {
     EXPECT_EQ(std::vector<std::uint8_t>(cpu.inbox.begin(), cpu.inbox.end()),
               (std::vector<std::uint8_t>{0xA0, 0xA1}));
     EXPECT_EQ(uart_reply(scan, board.probe.fpga_dr(full)).available, 0u) << "taken once";
+}
+
+// A host that lost the reply to a commit cannot know whether it reached
+// Update-DR: the counts the core shows tell it, and a commit sent again
+// names counts that have moved on, so it takes and gives nothing twice.
+TEST(Uart, CountsTellWhetherACommitTookEffectAndARepeatedCommitMovesNothing) {
+    Board board;
+    UART_SIDE& cpu = board.model.uart(0);
+    cpu.loopback = false;
+    cpu.outbox = {1, 2, 3, 4, 5, 6};
+    board.model.run_system(30);
+    UART_HOST host(board.probe, 0);
+    host.select();
+    UART_SCAN scan;
+    scan.send = {0xB0, 0xB1, 0xB2};
+    scan.takes = 4;
+    scan.length = 4;
+    const bits in = uart_scan_bits(scan);
+    const UART_REPLY first = uart_reply(scan, board.probe.fpga_dr(in));
+    ASSERT_EQ(first.taken, 4u);
+    ASSERT_EQ(first.accepted, 3u);
+    // The same bits again, as a host would resend a commit whose reply it lost.
+    for (int again = 0; again < 3; ++again) {
+        const UART_REPLY repeated = uart_reply(scan, board.probe.fpga_dr(in));
+        EXPECT_EQ(repeated.rx_count, 3u);
+        EXPECT_EQ(repeated.tx_count, 4u);
+        EXPECT_EQ(repeated.taken, 0u) << "the counts it names have moved on";
+        EXPECT_EQ(repeated.slots.at(0), 5) << "slot 0 is the first byte not yet taken";
+    }
+    board.model.run_system(30);
+    EXPECT_EQ(std::vector<std::uint8_t>(cpu.inbox.begin(), cpu.inbox.end()),
+              (std::vector<std::uint8_t>{0xB0, 0xB1, 0xB2}));
+    // A header without the counts' bytes (the 32-bit header and mark of an
+    // older host) never commits either.
+    UART_SCAN old = scan;
+    old.rx_count = 3;
+    old.tx_count = 4;
+    bits older{true};
+    const bits head = to_bits(old.send.size() | old.takes << 8 | old.length << 16 | 0xA5u << 24, 32);
+    older.insert(older.end(), head.begin(), head.end());
+    older.resize(older.size() + 8 * old.length, false);
+    board.probe.fpga_dr(older);
+    const UART_REPLY after = uart_reply(old, board.probe.fpga_dr(uart_scan_bits(UART_SCAN{{}, 0, 0, false, 0, 0, IR_USER0})));
+    EXPECT_EQ(after.available, 2u);
+    EXPECT_EQ(after.rx_count, 3u);
+    EXPECT_EQ(after.tx_count, 4u);
+    EXPECT_EQ(after.core, IR_USER0) << "the core names itself";
+    // Right counts, but meant for another core (a host whose instruction
+    // another host changed): nothing moves.
+    UART_SCAN elsewhere;
+    elsewhere.send = {0xC0};
+    elsewhere.takes = elsewhere.length = 2;
+    elsewhere.rx_count = 3;
+    elsewhere.tx_count = 4;
+    elsewhere.core = IR_USER0 + 1;
+    board.probe.fpga_dr(uart_scan_bits(elsewhere));
+    board.model.run_system(30);
+    EXPECT_EQ(cpu.inbox.size(), 3u);
+    const UART_REPLY last = uart_reply(old, board.probe.fpga_dr(uart_scan_bits(UART_SCAN{{}, 0, 0, false, 0, 0, IR_USER0})));
+    EXPECT_EQ(last.available, 2u);
+    EXPECT_EQ(last.tx_count, 4u);
+}
+
+TEST(Uart, CountsFollowEveryCommitPastTheirWrap) {
+    Board board;  // a loopback CPU side
+    std::vector<std::uint8_t> bytes(700);
+    std::iota(bytes.begin(), bytes.end(), 0);
+    UART_HOST host(board.probe, 0);
+    host.select();
+    host.outgoing = bytes;
+    std::size_t accepted = 0, taken = 0;
+    for (int scan = 0; scan < 400 && host.received.size() < bytes.size(); ++scan) {
+        const UART_REPLY reply = host.exchange(scan % 3 ? 40 : 64);
+        ASSERT_EQ(reply.rx_count, accepted % 256) << "scan " << scan;
+        ASSERT_EQ(reply.tx_count, taken % 256) << "scan " << scan;
+        accepted += reply.accepted;
+        taken += reply.taken;
+    }
+    EXPECT_EQ(host.received, bytes);
 }
 
 TEST(Uart, PauseInTheMiddleOfAScanKeepsIt) {

@@ -155,7 +155,7 @@ TEST(Adapter, OpenocdListsTapsAndRunsAScript) {
         for (std::size_t end; (end = pending.find(jtag::k_tcl_end)) != std::string::npos;) {
             commands.push_back(pending.substr(0, end));
             pending.erase(0, end + 1);
-            reply += commands.back() == "scan_chain" ? k_scan_chain : "0x00000000005a014000\n";
+            reply += commands.back() == "scan_chain" ? k_scan_chain : "0x0000000000000005a024000\n";
             reply += jtag::k_tcl_end;
         }
         return reply;
@@ -177,18 +177,20 @@ TEST(Adapter, OpenocdListsTapsAndRunsAScript) {
     EXPECT_EQ(taps[1].name, "fpga.tap");
 
     adapter->set_taps(k_board);
-    const jtag::BITS field = jtag::uart_field(nullptr, 0, 4, 4);
+    jtag::UART_REQUEST request;
+    request.takes = request.slots = 4;
+    const jtag::BITS field = jtag::uart_field(request);
     const RESULT result =
         run(io, *adapter, {SCAN::idle(), SCAN::ir(1, jtag::to_bits(0x20, 6)), SCAN::dr(1, field, true)});
     ASSERT_EQ(result.error, "");
     ASSERT_EQ(result.captured.size(), 1u);
     jtag::UART_STATUS status;
-    ASSERT_TRUE(jtag::read_uart_field(result.captured[0], 0, 4, 4, status, error)) << error;
+    ASSERT_TRUE(jtag::read_uart_field(result.captured[0], request, status, error)) << error;
     EXPECT_EQ(status.room, 64u);
     EXPECT_EQ(status.available, 0u);
-    EXPECT_EQ(status.version, 1u);
+    EXPECT_EQ(status.version, 2u);
     ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 65 0x" + jtag::to_hex(field) +
+    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 89 0x" + jtag::to_hex(field) +
                                " -endstate DRPAUSE");
     EXPECT_TRUE(adapter->connected());
     EXPECT_EQ(adapter->bytes_sent(), commands[0].size() + commands[1].size() + 2);

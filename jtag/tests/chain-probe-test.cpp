@@ -199,22 +199,49 @@ TEST(Descriptor, HeadAndUarts) {
     }
 }
 
-TEST(UartField, HeaderLayout) {
+jtag::UART_REQUEST request(unsigned version, unsigned sends, unsigned takes, unsigned slots,
+                          std::uint8_t rx_count = 0, std::uint8_t tx_count = 0, const std::uint8_t* send = nullptr,
+                          std::uint8_t core = 0x21) {
+    jtag::UART_REQUEST r;
+    r.version = version;
+    r.send = send;
+    r.sends = sends;
+    r.takes = takes;
+    r.slots = slots;
+    r.rx_count = rx_count;
+    r.tx_count = tx_count;
+    r.core = core;
+    return r;
+}
+
+TEST(UartField, HeaderLayoutOfBothVersions) {
     const std::uint8_t send[] = {0x41, 0x42, 0x43};
-    const BITS field = jtag::uart_field(send, 2, 5, 4);
-    ASSERT_EQ(field.size(), jtag::uart_field_length(4));
-    EXPECT_TRUE(field[0]);  // the start bit
-    EXPECT_EQ(jtag::from_bits(field, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA5u << 24);
-    EXPECT_EQ(jtag::from_bits(field, 33, 8), 0x41u);
-    EXPECT_EQ(jtag::from_bits(field, 41, 8), 0x42u);
-    EXPECT_EQ(jtag::from_bits(field, 49, 16), 0u);  // the third byte is not sent
+    const BITS old = jtag::uart_field(request(1, 2, 5, 4, 0, 0, send));
+    ASSERT_EQ(old.size(), jtag::uart_field_length(1, 4));
+    EXPECT_TRUE(old[0]);  // the start bit
+    EXPECT_EQ(jtag::from_bits(old, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA5u << 24);
+    EXPECT_EQ(jtag::from_bits(old, 33, 8), 0x41u);
+    EXPECT_EQ(jtag::from_bits(old, 41, 8), 0x42u);
+    EXPECT_EQ(jtag::from_bits(old, 49, 16), 0u);  // the third byte is not sent
+
+    const BITS field = jtag::uart_field(request(2, 2, 5, 4, 0x81, 0xFE, send, 0x23));
+    ASSERT_EQ(field.size(), 1 + 56 + 32u);
+    EXPECT_EQ(jtag::from_bits(field, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA6u << 24);
+    EXPECT_EQ(jtag::from_bits(field, 33, 24), 0x81u | 0xFEu << 8 | 0x23u << 16);
+    EXPECT_EQ(jtag::from_bits(field, 57, 8), 0x41u);
+    jtag::UART_REQUEST status = request(2, 0, 0, 0);
+    status.commit = false;
+    EXPECT_EQ(jtag::from_bits(jtag::uart_field(status), 25, 8), 0u) << "a status read has no mark";
 }
 
 /// A core's capture: its header, the slots, the bit of no meaning.
 BITS core_capture(unsigned available, unsigned room, const std::vector<std::uint8_t>& slots,
-                  unsigned mark = 0x5A) {
+                  unsigned mark = 0x5A, unsigned version = 1, std::uint8_t rx_count = 0, std::uint8_t tx_count = 0,
+                  std::uint8_t core = 0x21) {
     BITS bits;
-    jtag::append(bits, available | room << 8 | 1u << 16 | mark << 24, 32);
+    jtag::append(bits, available | room << 8 | version << 16 | mark << 24, 32);
+    if (version >= 2)
+        jtag::append(bits, rx_count | unsigned{tx_count} << 8 | unsigned{core} << 16, 24);
     for (std::uint8_t byte : slots)
         jtag::append(bits, byte, 8);
     bits.push_back(true);
@@ -224,7 +251,6 @@ BITS core_capture(unsigned available, unsigned room, const std::vector<std::uint
 TEST(UartField, TakenAndAcceptedAreTheCoresCounts) {
     jtag::UART_STATUS status;
     std::string error;
-    const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0});
     struct CASE {
         unsigned sends, takes, slots;
         std::size_t taken;
@@ -236,22 +262,71 @@ TEST(UartField, TakenAndAcceptedAreTheCoresCounts) {
         {0, 0, 4, 0, 0},
         {4, 4, 2, 2, 2},   // by the slots
     };
-    for (const CASE& c : cases) {
-        ASSERT_TRUE(jtag::read_uart_field(captured, c.sends, c.takes, c.slots, status, error)) << error;
-        EXPECT_EQ(status.taken_bytes.size(), c.taken) << c.takes << " " << c.slots;
-        EXPECT_EQ(status.accepted, c.accepted) << c.sends << " " << c.slots;
-    }
-    ASSERT_TRUE(jtag::read_uart_field(captured, 4, 4, 4, status, error));
-    EXPECT_EQ(status.taken_bytes, (std::vector<std::uint8_t>{0x61, 0x62, 0x63}));
-    EXPECT_EQ(status.available, 3u);
-    EXPECT_EQ(status.room, 10u);
-    EXPECT_EQ(status.version, 1u);
-    ASSERT_TRUE(jtag::read_uart_field(core_capture(0, 1, {0, 0, 0, 0}), 4, 0, 4, status, error));
-    EXPECT_EQ(status.accepted, 1u);  // room for one
+    for (unsigned version : {1u, 2u}) {
+        const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0}, 0x5A, version, 7, 9);
+        for (const CASE& c : cases) {
+            ASSERT_TRUE(jtag::read_uart_field(captured, request(version, c.sends, c.takes, c.slots, 7, 9), status,
+                                              error))
+                << error;
+            EXPECT_TRUE(status.commits);
+            EXPECT_EQ(status.taken_bytes.size(), c.taken) << version << ": " << c.takes << " " << c.slots;
+            EXPECT_EQ(status.accepted, c.accepted) << version << ": " << c.sends << " " << c.slots;
+        }
+        ASSERT_TRUE(jtag::read_uart_field(captured, request(version, 4, 4, 4, 7, 9), status, error));
+        EXPECT_EQ(status.taken_bytes, (std::vector<std::uint8_t>{0x61, 0x62, 0x63}));
+        EXPECT_EQ(status.available, 3u);
+        EXPECT_EQ(status.room, 10u);
+        EXPECT_EQ(status.version, version);
+        EXPECT_EQ(status.rx_count, version >= 2 ? 7u : 0u);
+        EXPECT_EQ(status.tx_count, version >= 2 ? 9u : 0u);
+        ASSERT_TRUE(jtag::read_uart_field(core_capture(0, 1, {0, 0, 0, 0}, 0x5A, version), request(version, 4, 0, 4),
+                                          status, error));
+        EXPECT_EQ(status.accepted, 1u);  // room for one
 
-    EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3, 4}, 0x5B), 4, 4, 4, status, error));
-    EXPECT_FALSE(jtag::read_uart_field(BITS(jtag::uart_field_length(4), true), 4, 4, 4, status, error));
-    EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3}), 4, 4, 4, status, error));  // too short
+        const unsigned length = static_cast<unsigned>(jtag::uart_field_length(version, 4));
+        EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3, 4}, 0x5B, version), request(version, 4, 4, 4),
+                                           status, error));
+        EXPECT_FALSE(jtag::read_uart_field(BITS(length, true), request(version, 4, 4, 4), status, error));
+        EXPECT_FALSE(jtag::read_uart_field(core_capture(3, 10, {1, 2, 3}, 0x5A, version), request(version, 4, 4, 4),
+                                           status, error));  // too short
+    }
+}
+
+TEST(UartField, ScansThatDoNotCommitMoveNothing) {
+    jtag::UART_STATUS status;
+    std::string error;
+    struct CASE {
+        const char* what;
+        unsigned core_version, host_version;
+        std::uint8_t rx_count, tx_count;  // what the host named; the core shows 7 and 9
+        bool commit;
+        std::uint8_t core = 0x21;         // the core the host meant; 0x21 answers
+    };
+    const CASE cases[] = {
+        {"the receive count is stale", 2, 2, 6, 9, true},
+        {"the transmit count is stale", 2, 2, 7, 8, true},
+        {"a status read", 2, 2, 7, 9, false},
+        {"an older core", 1, 2, 7, 9, true},
+        {"a newer core", 2, 1, 7, 9, true},
+        {"another core answers (its instruction was changed)", 2, 2, 7, 9, true, 0x20},
+    };
+    for (const CASE& c : cases) {
+        const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x5A, c.core_version,
+                                           7, 9);
+        jtag::UART_REQUEST r = request(c.host_version, 4, 4, 4, c.rx_count, c.tx_count, nullptr, c.core);
+        r.commit = c.commit;
+        ASSERT_TRUE(jtag::read_uart_field(captured, r, status, error)) << c.what << ": " << error;
+        EXPECT_FALSE(status.commits) << c.what;
+        EXPECT_TRUE(status.taken_bytes.empty()) << c.what;
+        EXPECT_EQ(status.accepted, 0u) << c.what;
+        EXPECT_EQ(status.version, c.core_version) << c.what;
+    }
+}
+
+TEST(UartField, StuckChainsReadTheSameBitThroughout) {
+    EXPECT_TRUE(jtag::reads_stuck(BITS(81, true)));
+    EXPECT_TRUE(jtag::reads_stuck(BITS(81, false)));
+    EXPECT_FALSE(jtag::reads_stuck(core_capture(0, 0, {})));
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ address = "[::1]:6666"
     EXPECT_EQ(parse_error(cable + "address = \"127.0.0.1:1\"\n"),
               "lab.toml:3: 'address' is for a cable with an 'adapter'");
     EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\n"),
+              "lab.toml:1: a cable with adapter \"openocd\" needs an 'address' (HOST:PORT of a running OpenOCD's TCL "
+              "port) or 'openocd_config' (the files of an OpenOCD the server starts)");
+    EXPECT_EQ(parse_error(cable + "adapter = \"remote_bitbang\"\n"),
               "lab.toml:1: a cable with an adapter needs an 'address' (HOST:PORT)");
     EXPECT_EQ(parse_error(cable + "adapter = \"openocd\"\naddress = \"127.0.0.1:0\"\n"),
               "lab.toml:4: 'address': the port must not be 0");
@@ -222,6 +225,81 @@ address = "[::1]:6666"
     // The facts of a TAP are for real chains only.
     EXPECT_EQ(parse_error(cable + "[[cable.device]]\nir_length = 6\n"),
               "lab.toml:4: unknown key 'ir_length' in a device of a simulated cable");
+}
+
+TEST(BoardFile, AnOpenOcdOfTheServersOwnTakesItsFilesCommandsProgramAndPorts) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "board-file-openocd-test";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "my-board.cfg") << "jtag newtap fpga tap -irlen 6\n";
+    const std::string source = (dir / "lab.toml").string();
+    BoardConfig board;
+    std::string error;
+    ASSERT_TRUE(parse_board(R"(
+[[cable]]
+name = "supervised"
+adapter = "openocd"
+openocd_config = ["interface/ftdi/cable.cfg", "my-board.cfg", "/etc/openocd/x.cfg"]
+openocd_commands = ["adapter speed 1000"]
+openocd_executable = "/opt/openocd/bin/openocd"
+openocd_telnet_port = 4444
+openocd_gdb_port = 3333
+[[cable]]
+name = "plain"
+adapter = "openocd"
+openocd_config = ["board.cfg"]
+)", source, board, error)) << error;
+    ASSERT_EQ(board.cables.size(), 2u);
+    ASSERT_TRUE(board.cables[0].openocd.has_value());
+    const OpenOcdSettings& own = *board.cables[0].openocd;
+    // A file beside the board file is found there; others are OpenOCD's to find.
+    EXPECT_EQ(own.config_files, (std::vector<std::string>{"interface/ftdi/cable.cfg", (dir / "my-board.cfg").string(),
+                                                          "/etc/openocd/x.cfg"}));
+    EXPECT_EQ(own.commands, std::vector<std::string>{"adapter speed 1000"});
+    EXPECT_EQ(own.executable, "/opt/openocd/bin/openocd");
+    EXPECT_EQ(own.telnet_port, 4444u);
+    EXPECT_EQ(own.gdb_port, 3333u);
+    EXPECT_EQ(board.cables[0].adapter_host, "127.0.0.1");
+    const OpenOcdSettings& plain = *board.cables[1].openocd;
+    EXPECT_EQ(plain.executable, "openocd");
+    EXPECT_TRUE(plain.commands.empty());
+    EXPECT_EQ(plain.telnet_port, 0u);
+    EXPECT_EQ(plain.gdb_port, 0u);
+    std::filesystem::remove_all(dir);
+
+    const std::string cable = "[[cable]]\nname = \"a\"\nadapter = \"openocd\"\n";
+    const std::string own_config = cable + "openocd_config = [\"b.cfg\"]\n";
+    const struct {
+        std::string text;
+        std::string error;
+    } refused[] = {
+        {cable + "address = \"127.0.0.1:6666\"\nopenocd_config = [\"b.cfg\"]\n",
+         "lab.toml:5: 'openocd_config' and 'address' exclude each other: 'address' names an OpenOCD that runs "
+         "already, 'openocd_config' one the server starts"},
+        {"[[cable]]\nname = \"a\"\nadapter = \"remote_bitbang\"\naddress = \"127.0.0.1:1\"\n"
+         "openocd_config = [\"b.cfg\"]\n",
+         "lab.toml:5: 'openocd_config' is for a cable with adapter = \"openocd\""},
+        {"[[cable]]\nname = \"a\"\nopenocd_config = [\"b.cfg\"]\n",
+         "lab.toml:3: 'openocd_config' is for a cable with adapter = \"openocd\""},
+        {cable + "address = \"127.0.0.1:6666\"\nopenocd_gdb_port = 3333\n",
+         "lab.toml:5: 'openocd_gdb_port' and 'address' exclude each other: 'address' names an OpenOCD that runs "
+         "already, 'openocd_config' one the server starts"},
+        {cable + "openocd_commands = [\"init\"]\n", "lab.toml:4: 'openocd_commands' needs 'openocd_config'"},
+        {cable + "openocd_config = []\n", "lab.toml:4: 'openocd_config' must name at least one file"},
+        {cable + "openocd_config = \"b.cfg\"\n",
+         "lab.toml:4: 'openocd_config' must be an array of strings, e.g. [\"board.cfg\"]"},
+        {cable + "openocd_config = [\n  \"b.cfg\",\n  \"\",\n]\n",
+         "lab.toml:6: 'openocd_config' must hold strings that are not empty"},
+        {own_config + "openocd_commands = [1]\n", "lab.toml:5: 'openocd_commands' must hold strings that are not empty"},
+        {own_config + "openocd_executable = \"\"\n", "lab.toml:5: 'openocd_executable' must not be empty"},
+        {own_config + "openocd_executable = 1\n", "lab.toml:5: 'openocd_executable' must be a string"},
+        {own_config + "openocd_telnet_port = 0\n", "lab.toml:5: 'openocd_telnet_port' must be from 1 to 65535"},
+        {own_config + "openocd_gdb_port = 65536\n", "lab.toml:5: 'openocd_gdb_port' must be from 1 to 65535"},
+        {own_config + "powered = true\n",
+         "lab.toml:5: 'powered' is for simulated cables: a real chain is plugged in and powered when its adapter and "
+         "its board are"},
+    };
+    for (const auto& each : refused)
+        EXPECT_EQ(parse_error(each.text), each.error) << each.text;
 }
 
 TEST(BoardFile, SerialTargetsTakeADeviceARateAndAFlowControl) {

@@ -6,6 +6,7 @@
 
 #include "tests/support/boards.h"
 #include "tests/support/expected-texts.h"
+#include "tests/support/free-port.h"
 #include "tests/support/jtag-server-process.h"
 #include "tests/support/temp-dir.h"
 
@@ -123,4 +124,18 @@ TEST(ClosedDescriptor, StartedWithoutAStandardDescriptorTheRunGoesOnToItsEnd) {
 }
 
 }  // namespace
+
+TEST(RealChainProblem, ChainprobeShowsWhyACableIsDownInTheServersWords) {
+    const int nobody = refused_port();
+    jtag_server server("[[cable]]\nname = \"Nobody\"\nadapter = \"remote_bitbang\"\naddress = \"127.0.0.1:" +
+                       std::to_string(nobody) + "\"\n[[cable]]\nname = \"Sim\"\n");
+    std::string listing;
+    ASSERT_EQ(server.chainprobe({}, &listing), 0) << listing;
+    EXPECT_NE(listing.find("1) Nobody\n   cable UNPLUGGED, board on, supported\n   adapter remote_bitbang at 127.0.0.1:" +
+                           std::to_string(nobody) + "\n   problem: cannot connect: Connection refused\n   no devices\n"
+                           "2) Sim\n"),
+              std::string::npos)
+        << listing;
+}
+
 }  // namespace e2e

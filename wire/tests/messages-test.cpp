@@ -175,6 +175,55 @@ TEST(Messages, ListReplyCarriesEachCablesAdapterAndTapNotes) {
     EXPECT_FALSE(decode(view(FrameType::list_reply, miscounted), decoded));
 }
 
+TEST(Messages, ListReplyCarriesEachCablesProblemAndAdapterErrorsOnlyWhenThereAreAny) {
+    ListReply reply;
+    CableInfo down;
+    down.name = "SimJTAG [own]";
+    down.adapter = "openocd, started by the server";
+    down.problem = "OpenOCD exited with status 1";
+    down.adapter_errors = {"Error: unable to open ftdi device", "Error: no device found"};
+    CableInfo told_only;
+    told_only.name = "no facts but a problem";
+    told_only.problem = "cannot connect: Connection refused";
+    reply.cables = {CableInfo{}, down, told_only};
+    reply.server_version = "1.0.0";
+    const std::vector<std::uint8_t> with = encode(reply);
+    ListReply decoded;
+    ASSERT_TRUE(decode(view(FrameType::list_reply, with), decoded));
+    ASSERT_EQ(decoded.cables.size(), 3u);
+    EXPECT_EQ(decoded.cables[0].problem, "");
+    EXPECT_EQ(decoded.cables[1].problem, down.problem);
+    EXPECT_EQ(decoded.cables[1].adapter_errors, down.adapter_errors);
+    EXPECT_EQ(decoded.cables[2].problem, told_only.problem);
+    EXPECT_EQ(encode(decoded), with);
+
+    // Without problems the reply ends after the chain facts, as before.
+    reply.cables[1].problem.clear();
+    reply.cables[1].adapter_errors.clear();
+    reply.cables[2].problem.clear();
+    const std::vector<std::uint8_t> without = encode(reply);
+    ASSERT_TRUE(decode(view(FrameType::list_reply, without), decoded));
+    EXPECT_TRUE(decoded.cables[1].adapter_errors.empty());
+    // A problems section with nothing in it, cut anywhere, or for another
+    // number of cables is refused.
+    PayloadWriter empty;
+    for (std::uint8_t byte : without)
+        empty.u8(byte);
+    empty.u32(3);
+    for (int c = 0; c < 3; ++c) {
+        empty.text("");
+        empty.u32(0);
+    }
+    EXPECT_FALSE(decode(view(FrameType::list_reply, empty.bytes()), decoded));
+    for (std::size_t size = without.size() + 1; size < with.size(); ++size) {
+        const std::vector<std::uint8_t> torn(with.begin(), with.begin() + static_cast<std::ptrdiff_t>(size));
+        EXPECT_FALSE(decode(view(FrameType::list_reply, torn), decoded)) << size;
+    }
+    std::vector<std::uint8_t> miscounted = with;
+    miscounted[without.size()] = 2;
+    EXPECT_FALSE(decode(view(FrameType::list_reply, miscounted), decoded));
+}
+
 TEST(Messages, ListReplyWithHostileCountIsRejected) {
     std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF, 0x7F};
     ListReply decoded;
