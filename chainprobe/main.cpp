@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 
 #include "chainprobe/probe-client.h"
-#include "cli/command-line.h"
 #include "wire/address.h"
 #include "wire/frame.h"
 
@@ -60,8 +59,14 @@ int main(int argc, char** argv) {
     }
     bool show_version = false;
     app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
-    if (int status = 0; !parse_command_line(app, argc, argv, status, fail))
-        return status;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return fail(std::string(error.what()) + " (see --help)");
+    }
     if (show_version) {
         std::printf("chainprobe %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
         return 0;

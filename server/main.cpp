@@ -13,7 +13,6 @@
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 
-#include "cli/command-line.h"
 #include "server/board.h"
 #include "server/endpoint.h"
 #include "server/log.h"
@@ -73,8 +72,14 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.05, 3600.0));
     bool show_version = false;
     app.add_flag("--version", show_version, "print the version and the protocol version, and exit");
-    if (int status = 0; !parse_command_line(app, argc, argv, status, error_exit))
-        return status;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return error_exit(std::string(error.what()) + " (see --help)");
+    }
     if (show_version) {
         std::printf("jtag-server %s (protocol %u)\n", TT_VERSION, static_cast<unsigned>(wire::k_protocol_version));
         return 0;

@@ -19,7 +19,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/command-line.h"
 #include "hardware/board-sim/board-model.h"
 #include "hardware/board-sim/exec-uart.h"
 #include "hardware/board-sim/remote-bitbang.h"
@@ -105,8 +104,14 @@ int main(int argc, char** argv) {
                    "a JTAG UART of the FPGA: loopback, or exec:COMMAND (its CPU side on COMMAND's standard "
                    "input and output); repeat for more (at most 4; default one loopback)");
     app.add_option("--clock-ratio", clock_ratio, "system clock cycles per TCK cycle")->check(CLI::Range(0.1, 10.0));
-    if (int status = 0; !parse_command_line(app, argc, argv, status, error_exit))
-        return status;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return error_exit(std::string(error.what()) + " (see --help)");
+    }
     if (uart_specs.empty())
         uart_specs.push_back("loopback");
     if (uart_specs.size() > BOARD_MODEL::k_max_uarts)
