@@ -28,10 +28,14 @@ void check_ir_lengths(const jtag::BITS& captured, std::vector<jtag::TAP_FACTS> t
     std::string error;
     if (!jtag::read_ir_lengths(captured, taps, error)) {
         FUZZ_CHECK(!error.empty());
+        // Nothing is half-known: a length not given is no length.
+        for (std::size_t t = 0; t < taps.size(); ++t)
+            FUZZ_CHECK(taps[t].ir_length == (before[t].ir_length_given ? before[t].ir_length : 0));
         return;
     }
     for (std::size_t t = 0; t < taps.size(); ++t) {
         FUZZ_CHECK(taps[t].ir_length >= 2 && taps[t].ir_length <= jtag::k_max_ir_length);
+        FUZZ_CHECK(taps[t].ir_length_problem.empty() && taps[t].ir_length_guessed != before[t].ir_length_given);
         if (before[t].ir_length_given)
             FUZZ_CHECK(taps[t].ir_length == before[t].ir_length);
     }

@@ -70,52 +70,154 @@ BITS ir_probe_bits() {
     return bits;
 }
 
+namespace {
+
+/// The IR lengths each TAP may have: those of every split of the chain's
+/// `total` captured bits into TAPs whose captures each start (nearest TDO)
+/// with 1, 0, the given lengths kept (except the TAP `free`, if any).
+std::vector<std::vector<unsigned>> possible_ir_lengths(const BITS& captured, std::size_t total,
+                                                       const std::vector<TAP_FACTS>& taps, std::size_t free) {
+    const std::size_t count = taps.size();
+    auto starts = [&](std::size_t at) { return at + 2 <= total && captured[at] && !captured[at + 1]; };
+    auto allowed = [&](std::size_t t, unsigned length) {
+        return t == free || !taps[t].ir_length_given ? length >= 2 && length <= k_max_ir_length
+                                                     : length == taps[t].ir_length;
+    };
+    // Where TAP t may start, coming from TDO, and from where the TAPs t.. may still fill the rest.
+    std::vector<std::vector<bool>> reached(count + 1, std::vector<bool>(total + 1));
+    std::vector<std::vector<bool>> finishes(count + 1, std::vector<bool>(total + 1));
+    reached[0][0] = true;
+    for (std::size_t t = 0; t < count; ++t)
+        for (std::size_t at = 0; at < total; ++at)
+            if (reached[t][at] && starts(at))
+                for (unsigned length = 2; length <= k_max_ir_length && at + length <= total; ++length)
+                    if (allowed(t, length))
+                        reached[t + 1][at + length] = true;
+    finishes[count][total] = true;
+    for (std::size_t t = count; t-- > 0;)
+        for (std::size_t at = 0; at < total; ++at)
+            if (starts(at))
+                for (unsigned length = 2; length <= k_max_ir_length && at + length <= total; ++length)
+                    if (allowed(t, length) && finishes[t + 1][at + length])
+                        finishes[t][at] = true;
+    std::vector<std::vector<unsigned>> lengths(count);
+    for (std::size_t t = 0; t < count; ++t)
+        for (std::size_t at = 0; at < total; ++at)
+            if (reached[t][at] && finishes[t][at] && starts(at))
+                for (unsigned length = 2; length <= k_max_ir_length && at + length <= total; ++length)
+                    if (allowed(t, length) && finishes[t + 1][at + length] &&
+                        std::find(lengths[t].begin(), lengths[t].end(), length) == lengths[t].end())
+                        lengths[t].push_back(length);
+    for (auto& each : lengths)
+        std::sort(each.begin(), each.end());
+    return lengths;
+}
+
+/// "2, 4 or 7".
+std::string alternatives(const std::vector<unsigned>& lengths) {
+    std::string text;
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == lengths.size() ? " or " : ", ") + std::to_string(lengths[i]);
+    return text;
+}
+
+std::string device(std::size_t t) {
+    return "device " + std::to_string(t + 1);
+}
+
+}  // namespace
+
 bool read_ir_lengths(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error) {
+    for (TAP_FACTS& tap : taps) {
+        tap.ir_length_guessed = false;
+        tap.ir_length_problem.clear();
+    }
     // Our zeros come out after the chain's captured bits, then our ones:
     // the first one at or after the zeros' length ends the chain's IR.
     const std::size_t zeros = k_max_taps * k_max_ir_length;
     std::size_t total = 0;
     while (zeros + total < captured.size() && !captured[zeros + total])
         ++total;
+    auto unknown = [&taps] {
+        for (TAP_FACTS& tap : taps)
+            if (!tap.ir_length_given)
+                tap.ir_length = 0;
+        return false;
+    };
     if (zeros + total >= captured.size() || total == 0) {
         error = "the chain's IR does not pass bits through";
+        return unknown();
+    }
+    if (taps.empty()) {
+        error = "the chain's IR has " + std::to_string(total) + " bits but no TAP was found";
         return false;
     }
-    // Each TAP's capture starts (nearest TDO) with 1, 0; a guessed TAP ends
-    // where the next 1, 0 could start, leaving two bits for each TAP after it.
-    std::size_t at = 0;
-    for (std::size_t t = 0; t < taps.size(); ++t) {
-        TAP_FACTS& tap = taps[t];
-        if (at + 2 > total || !captured[at] || captured[at + 1]) {
-            error = "the IR capture of TAP " + std::to_string(t + 1) +
-                    " does not end in binary 01; give its ir_length in the board file";
-            return false;
+    const std::size_t none = taps.size();
+    const auto lengths = possible_ir_lengths(captured, total, taps, none);
+    if (!lengths[0].empty()) {
+        // Some split exists: settled where each TAP has one length only.
+        std::string open;
+        for (std::size_t t = 0; t < taps.size(); ++t) {
+            if (lengths[t].size() == 1)
+                continue;
+            taps[t].ir_length_problem = "the IR captures allow an IR length of " + alternatives(lengths[t]) +
+                                        " bits; give this device's ir_length in the board file";
+            open += (open.empty() ? "" : ", ") + device(t) + " (" + alternatives(lengths[t]) + " bits)";
         }
-        if (!tap.ir_length_given) {
-            const std::size_t left_for_others = 2 * (taps.size() - t - 1);
-            std::size_t end = at + 2;
-            if (t + 1 == taps.size()) {
-                end = total;
-            } else {
-                while (end + 1 < total && !(captured[end] && !captured[end + 1]))
-                    ++end;
-                if (end + left_for_others > total)
-                    end = total - left_for_others;
-            }
-            tap.ir_length = static_cast<unsigned>(end - at);
+        if (!open.empty()) {
+            error = "the chain's IR captures of " + std::to_string(total) +
+                    " bits can be split into TAPs in more than one way: " + open +
+                    "; give their ir_length in the board file";
+            return unknown();
         }
-        if (tap.ir_length < 2 || tap.ir_length > k_max_ir_length) {
-            error = "TAP " + std::to_string(t + 1) + " would have an IR of " + std::to_string(tap.ir_length) + " bits";
-            return false;
+        for (std::size_t t = 0; t < taps.size(); ++t) {
+            taps[t].ir_length_guessed = !taps[t].ir_length_given;
+            taps[t].ir_length = lengths[t].front();
         }
-        at += tap.ir_length;
+        return true;
     }
-    if (at != total) {
-        error = "the IR lengths add up to " + std::to_string(at) + " bits but the chain's IR has " +
-                std::to_string(total) + "; give each TAP's ir_length in the board file";
-        return false;
+    // No split at all. A given length that, alone set free, lets the
+    // captures be split is the one to blame.
+    std::vector<std::size_t> suspects;
+    for (std::size_t t = 0; t < taps.size(); ++t)
+        if (taps[t].ir_length_given && !possible_ir_lengths(captured, total, taps, t)[0].empty())
+            suspects.push_back(t);
+    if (suspects.size() == 1) {
+        const std::size_t t = suspects[0];
+        const auto freed = possible_ir_lengths(captured, total, taps, t);
+        taps[t].ir_length_problem = "the given ir_length of " + std::to_string(taps[t].ir_length) +
+                                    " bits does not fit the chain's IR captures, which allow " +
+                                    alternatives(freed[t]) + "; correct it in the board file";
+        error = device(t) + ": " + taps[t].ir_length_problem;
+        return unknown();
     }
-    return true;
+    if (!suspects.empty()) {
+        std::string named;
+        for (std::size_t i = 0; i < suspects.size(); ++i) {
+            named += (i == 0 ? "" : i + 1 == suspects.size() ? " or " : ", ") + device(suspects[i]);
+            taps[suspects[i]].ir_length_problem = "this given ir_length or another does not fit the IR captures";
+        }
+        error = "the given ir_length of " + named + " does not fit the chain's IR captures; check them in the board file";
+        return unknown();
+    }
+    if (!(total >= 2 && captured[0] && !captured[1])) {
+        error = "the IR capture of device 1 does not end in binary 01; give its ir_length in the board file";
+        taps[0].ir_length_problem = "its IR capture does not end in binary 01";
+        return unknown();
+    }
+    error = "the chain's IR of " + std::to_string(total) + " bits cannot be split into " +
+            std::to_string(taps.size()) + " TAPs whose captures each end in binary 01 (with the lengths given); " +
+            "give each TAP's ir_length in the board file";
+    return unknown();
+}
+
+std::string user_instruction_problem(unsigned instruction, unsigned ir_length) {
+    const std::uint64_t values = std::uint64_t{1} << std::min(ir_length, 32u);
+    if (instruction >= values)
+        return hex(instruction, 2) + " does not fit an IR of " + std::to_string(ir_length) + " bits";
+    if (instruction == values - 1)
+        return hex(instruction, 2) + " is BYPASS (all ones) in an IR of " + std::to_string(ir_length) + " bits";
+    return {};
 }
 
 DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor,

@@ -20,6 +20,10 @@ struct TAP_FACTS {
     std::optional<std::uint32_t> idcode; ///< none: the TAP came up in BYPASS
     unsigned ir_length = 0;
     bool ir_length_given = false;        ///< from the board file, not probed
+    bool ir_length_guessed = false;      ///< read from the IR captures (the only split they allow)
+    /// What is wrong with this TAP's IR length when the captures do not
+    /// settle it, or contradict the one given; empty otherwise.
+    std::string ir_length_problem;
     /// Declared to OpenOCD but disabled: left out of the chain, never scanned.
     bool disabled = false;
 };
@@ -40,8 +44,12 @@ CHAIN_READ read_idcodes(const BITS& captured, std::vector<TAP_FACTS>& taps, std:
 /// Bits for the IR probe: zeros through every IR, then ones.
 BITS ir_probe_bits();
 /// Each TAP's IR length from what the IR probe captured (every capture
-/// ends in binary 01, nearest TDO first). Lengths already set with
-/// `ir_length_given` are kept; the others are guessed from the pattern.
+/// ends in binary 01, nearest TDO first, but may hold more 01 before it).
+/// Lengths already set with `ir_length_given` are kept; the others are
+/// guessed, and marked so, when the captures allow only one split. Else
+/// false: `error` says why, each TAP it concerns gets `ir_length_problem`
+/// (one that may have several lengths, a given length that cannot be
+/// right), and the lengths not given are 0.
 bool read_ir_lengths(const BITS& captured, std::vector<TAP_FACTS>& taps, std::string& error);
 
 // --- A TAP of ours: the DISCOVER instruction's descriptor. ---
@@ -60,6 +68,10 @@ struct CORE_FACTS {
     unsigned tx_depth = 64;   ///< CPU to host
     unsigned version = k_uart_version;
 };
+
+/// Why `instruction` cannot select a JTAG UART on a TAP whose IR has
+/// `ir_length` bits (it is wider, or all ones, which is BYPASS); empty when it can.
+std::string user_instruction_problem(unsigned instruction, unsigned ir_length);
 
 struct DESCRIPTOR {
     unsigned version = 0;

@@ -2,6 +2,7 @@
 // types and out-of-range values are errors naming file and line).
 #include "server/board.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,10 +11,17 @@
 
 #include <toml++/toml.h>
 
+#include "jtag/chain-probe.h"
 #include "server/target-kinds.h"
 #include "wire/address.h"
 
 namespace {
+
+std::string hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
 
 struct CHECKER {
     const std::string& source;
@@ -193,7 +201,18 @@ struct CHECKER {
                 const auto* value = item.as_integer();
                 if (value == nullptr || value->get() < 0 || value->get() > 0xFFFFFFFF)
                     return fail(item, "'user_instructions' must hold integers from 0 to 0xFFFFFFFF");
-                hint.user_instructions.push_back(static_cast<unsigned>(value->get()));
+                const auto instruction = static_cast<unsigned>(value->get());
+                // A value the TAP cannot take would select another register
+                // (BYPASS), and a UART scan through it fails the whole cable.
+                if (std::find(hint.user_instructions.begin(), hint.user_instructions.end(), instruction) !=
+                    hint.user_instructions.end())
+                    return fail(item, "'user_instructions': " + hex(instruction) + " is given twice");
+                const std::string problem =
+                    hint.ir_length > 0 ? jtag::user_instruction_problem(instruction, hint.ir_length) : std::string();
+                if (!problem.empty())
+                    return fail(item, "'user_instructions': " + problem + " ('ir_length' of this device)");
+                hint.user_instructions.push_back(instruction);
+                hint.user_instruction_places.push_back(source + ":" + std::to_string(item.source().begin.line));
             }
         }
         return true;

@@ -53,6 +53,8 @@ struct JtagDeviceHint {
     unsigned ir_length = 0;                   ///< 0: probed
     std::optional<std::uint32_t> idcode;      ///< expected; a warning when another is found
     std::vector<unsigned> user_instructions;  ///< JTAG UARTs behind another maker's TAP
+    /// "FILE:LINE" of each of them, for a message when the chain's IR cannot hold it.
+    std::vector<std::string> user_instruction_places;
     std::uint32_t rx_fifo = 64;               ///< their FIFO depths
     std::uint32_t tx_fifo = 64;
 };

@@ -2,11 +2,7 @@
 // its standard input and output, read through non-blocking pipes. Each
 // command runs in a process group of its own, which a stop ends: SIGTERM,
 // and SIGKILL for what is still there after a grace period.
-#include <cstring>
 #include <memory>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/write.hpp>
@@ -28,35 +24,13 @@ public:
 
     bool start(UART& uart, std::string& error) override {
         stop();
-        int to_child[2];
-        int from_child[2];
-        if (::pipe2(to_child, O_CLOEXEC) != 0) {
-            error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        SPAWNED child;
+        if (!start_command_group(m_command, child, [this](int) { reaped(); }, error))
             return false;
-        }
-        if (::pipe2(from_child, O_CLOEXEC) != 0) {
-            error = std::string("cannot make a pipe: ") + std::strerror(errno);
-            ::close(to_child[0]);
-            ::close(to_child[1]);
-            return false;
-        }
-        CHILD_START how;
-        how.argv = {"/bin/sh", "-c", m_command};
-        how.stdin_fd = to_child[0];
-        how.stdout_fd = from_child[1];
-        const pid_t pid = start_child_group(how, [this](int) { reaped(); }, error);
-        if (pid < 0) {
-            error = "cannot start the command: " + error;
-            for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
-                ::close(fd);
-            return false;
-        }
-        ::close(to_child[0]);
-        ::close(from_child[1]);
-        m_pid = pid;
+        m_pid = child.pid;
         m_ended = false;
-        m_stdin.assign(to_child[1]);
-        m_stdout.assign(from_child[0]);
+        m_stdin.assign(child.to_child);
+        m_stdout.assign(child.from_child);
         m_stdin.non_blocking(true);
         m_stdout.non_blocking(true);
         begin_stream(uart);

@@ -2,6 +2,7 @@
 // then poll the held ones, each scan's bytes counted only once its commit
 // is known to have reached the core.
 #include "server/jtag-cable.h"
+#include "server/log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -195,9 +196,7 @@ void JTAG_CABLE::tell_problem(const std::string& problem) {
 }
 
 void JTAG_CABLE::log(const std::string& message) {
-    std::fprintf(stderr, "jtag-server: cable \"%s\" (%s): %s\n", m_cable.name.c_str(), describe().c_str(),
-                 message.c_str());
-    std::fflush(stderr);
+    server_log("cable \"" + m_cable.name + "\" (" + describe() + "): " + message);
 }
 
 void JTAG_CABLE::connect() {
@@ -300,22 +299,25 @@ void JTAG_CABLE::probe_ir_lengths(std::vector<jtag::TAP_FACTS> taps) {
                        if (!jtag::read_ir_lengths(captured.at(0), taps, problem)) {
                            // The TAPs are listed with what was found; nothing
                            // behind them can be scanned until the board file
-                           // gives their IR lengths.
+                           // gives their IR lengths. A TAP the problem is
+                           // about says so; the others not given point to it.
                            std::vector<std::string> notes;
-                           for (jtag::TAP_FACTS& tap : taps) {
-                               if (!tap.ir_length_given)
-                                   tap.ir_length = 0;
-                               notes.push_back(tap.ir_length_given ? std::string() : problem);
-                           }
+                           for (const jtag::TAP_FACTS& tap : taps)
+                               notes.push_back(!tap.ir_length_problem.empty() ? tap.ir_length_problem
+                                               : tap.ir_length_given          ? std::string()
+                                                                              : problem);
                            log(problem);
                            go_up(taps, std::vector<std::vector<jtag::CORE_FACTS>>(taps.size()), notes);
                            return;
                        }
                        std::vector<jtag::TAP_SLOT> slots;
-                       for (const jtag::TAP_FACTS& tap : taps)
+                       std::vector<std::string> notes;
+                       for (const jtag::TAP_FACTS& tap : taps) {
                            slots.push_back({tap.name, tap.ir_length});
+                           notes.push_back(tap.ir_length_guessed ? "IR length guessed from its capture" : "");
+                       }
                        m_adapter->set_taps(slots);
-                       discover(std::move(taps), 0, {}, {});
+                       discover(std::move(taps), 0, {}, std::move(notes));
                    });
 }
 
@@ -391,8 +393,26 @@ void JTAG_CABLE::discover(std::vector<jtag::TAP_FACTS> taps, std::size_t next,
         log("device " + std::to_string(next + 1) + ": " + text);
     }
     if (hint != nullptr && !hint->user_instructions.empty()) {
-        // Another maker's FPGA: no descriptor; the board file names the instructions.
-        for (unsigned instruction : hint->user_instructions) {
+        // Another maker's FPGA: no descriptor; the board file names the
+        // instructions. One that this TAP's IR cannot take would select
+        // another register, and its UART's scans would fail the cable for
+        // every holder: then none of the device's UARTs is made (dropping
+        // only that one would renumber the instances after it).
+        std::string refused;
+        for (std::size_t i = 0; i < hint->user_instructions.size(); ++i) {
+            const std::string problem = jtag::user_instruction_problem(hint->user_instructions[i], tap.ir_length);
+            if (!problem.empty())
+                refused += (refused.empty() ? "" : "; ") +
+                           (i < hint->user_instruction_places.size() ? hint->user_instruction_places[i] + ": "
+                                                                     : std::string()) +
+                           "'user_instructions': " + problem;
+        }
+        if (!refused.empty()) {
+            refused += " (the IR length found on this TAP): no JTAG UART is made for this device";
+            notes[next] += (notes[next].empty() ? "" : "; ") + refused;
+            log("device " + std::to_string(next + 1) + ": " + refused);
+        }
+        for (unsigned instruction : refused.empty() ? hint->user_instructions : std::vector<unsigned>{}) {
             jtag::CORE_FACTS core;
             core.instruction = instruction;
             core.rx_depth = hint->rx_fifo;

@@ -16,6 +16,7 @@
 #include "programs/command-line.h"
 #include "server/board.h"
 #include "server/endpoint.h"
+#include "server/log.h"
 #include "server/server.h"
 #include "server/target-kinds.h"
 #include "wire/address.h"
@@ -118,7 +119,9 @@ int main(int argc, char** argv) {
     while (!server.chains_settled() && std::chrono::steady_clock::now() < settle_by)
         io.run_one_for(std::chrono::milliseconds(50));
 
-    // 4. Tell where we are: tests read the first line for the port.
+    // 4. Tell where we are: tests read the first line for the port. What
+    // was found of the chains is said first, unless standard error is stuck.
+    flush_server_log(std::chrono::milliseconds(200));
     std::printf("jtag-server: listening on %s\n", server.listen_address().c_str());
     for (const std::string& line : server.target_addresses())
         std::printf("jtag-server: %s\n", line.c_str());
@@ -129,5 +132,6 @@ int main(int argc, char** argv) {
     io.run();
     server.stop();
     finish_target_kinds();
+    flush_server_log();
     return 0;
 }

@@ -94,10 +94,17 @@ std::string sid_text(PSID sid) {
     return result;
 }
 
+/// Wine's own ntdll exports its version; Windows' does not.
+bool under_wine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace
 
 PEER_USER peer_user(const asio::ip::tcp::endpoint& local, const asio::ip::tcp::endpoint& peer) {
     PEER_USER user;
+    user.under_wine = under_wine();
     const DWORD pid = owning_process(local, peer);
     if (pid == 0)
         return user;

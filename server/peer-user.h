@@ -12,7 +12,14 @@
 struct PEER_USER {
     bool trusted = false;  ///< the server's own user, or the administrator
     std::string who;       ///< "uid 1000", for messages; empty when unknown
+    /// The server runs under wine, whose connection table names no owner
+    /// for a program wine does not run (a native Linux client).
+    bool under_wine = false;
 };
+
+/// Why a client that is not trusted is turned away, and what the server's
+/// owner can do about it.
+std::string peer_refusal(const PEER_USER& user);
 
 /// The user of the program that holds the other end of the connection from
 /// `peer` to `local`; on failure `trusted` is false and `who` empty.

@@ -1,21 +1,16 @@
-// The server's child processes on POSIX: started in process groups of their
-// own, with the signal handling and descriptors a child must not inherit,
-// and reaped on SIGCHLD.
+// The server's child processes on POSIX: started by platform/spawn in
+// process groups of their own, listed until they are reaped, reaped on
+// SIGCHLD, and ended with a grace period.
 #include "server/process-group.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
@@ -27,6 +22,9 @@ constexpr auto k_stop_grace = std::chrono::seconds(2);
 
 struct CHILD {
     std::function<void(int)> reaped;  ///< empty once the child is being ended
+    /// Being ended: left unreaped until its group has had SIGKILL, which
+    /// keeps its process id, and so its group id, from being anybody else's.
+    bool ending = false;
     std::unique_ptr<asio::steady_timer> grace;
 };
 
@@ -37,46 +35,17 @@ std::map<pid_t, CHILD>& children() {
     return *all;
 }
 
-/// The descriptors a child may have: its standard ones and the server's
-/// (which it closes before exec).
-int descriptor_limit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1 << 20)
-        return 1 << 16;
-    return static_cast<int>(limit.rlim_cur);
+void list_child(pid_t pid, std::function<void(int)> reaped) {
+    CHILD& child = children()[pid];
+    child.reaped = std::move(reaped);
+    child.ending = false;
+    child.grace.reset();
 }
 
-/// In the child: only async-signal-safe calls until exec.
-[[noreturn]] void run_child(const CHILD_START& how, char* const* argv, const sigset_t& mask, pid_t server,
-                            int limit) {
-    struct sigaction by_default {};
-    by_default.sa_handler = SIG_DFL;
-    for (int number = 1; number < NSIG; ++number)
-        if (number != SIGKILL && number != SIGSTOP)
-            ::sigaction(number, &by_default, nullptr);
-    ::setpgid(0, 0);
-#ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, how.death_signal);
-#endif
-    if (::getppid() != server)
-        ::_exit(127);  // the server is gone already
-    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-    if (how.stdin_fd >= 0)
-        ::dup2(how.stdin_fd, STDIN_FILENO);
-    if (how.stdout_fd >= 0)
-        ::dup2(how.stdout_fd, STDOUT_FILENO);
-    if (how.stderr_fd >= 0)
-        ::dup2(how.stderr_fd, STDERR_FILENO);
-    // None of the server's sockets, nor its other descriptors: a client
-    // the server drops must see the end, and a restarted server must
-    // find its port free.
-#ifdef __linux__
-    if (::close_range(3, ~0U, 0) != 0)
-#endif
-        for (int fd = 3; fd < limit; ++fd)
-            ::close(fd);
-    ::execvp(argv[0], argv);
-    ::_exit(127);
+/// Whether a listed child has ended, without reaping it.
+bool has_ended(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
 }
 
 void reap(asio::signal_set& signals) {
@@ -91,40 +60,18 @@ void reap(asio::signal_set& signals) {
 }  // namespace
 
 pid_t start_child_group(const CHILD_START& how, std::function<void(int status)> reaped, std::string& error) {
-    if (how.argv.empty()) {
-        error = "no program to start";
-        return -1;
-    }
-    // Built before the fork: the child may only make async-signal-safe calls.
-    std::vector<char*> argv;
-    for (const std::string& arg : how.argv)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    // Until its exec the child has the server's signal handlers, which
-    // would pass a SIGTERM meant for it on to the server (they write into a
-    // pipe the child shares). It starts with every signal blocked and
-    // unblocks them once they have their default actions.
-    const pid_t server = ::getpid();
-    const int limit = descriptor_limit();
-    sigset_t all;
-    sigset_t mask;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &mask);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        run_child(how, argv.data(), mask, server, limit);
-    const int fork_error = errno;
-    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-    if (pid < 0) {
-        error = std::strerror(fork_error);
-        return -1;
-    }
-    // The child does the same; whichever comes first, the group exists
-    // before a stop can signal it. (After the child's exec this fails
-    // harmlessly: the child has done it.)
-    ::setpgid(pid, pid);
-    children()[pid].reaped = std::move(reaped);
+    const pid_t pid = spawn_child(how, error);
+    if (pid > 0)
+        list_child(pid, std::move(reaped));
     return pid;
+}
+
+bool start_command_group(const std::string& command, SPAWNED& child, std::function<void(int status)> reaped,
+                         std::string& error) {
+    if (!spawn_command(command, child, error))
+        return false;
+    list_child(child.pid, std::move(reaped));
+    return true;
 }
 
 bool child_running(pid_t pid) {
@@ -139,30 +86,45 @@ void signal_child_group(pid_t pid, int signal) {
 
 void end_child_group(pid_t pid, asio::io_context& io) {
     const auto found = children().find(pid);
-    if (found == children().end())
+    if (found == children().end() || found->second.ending)
         return;
     ::kill(-pid, SIGTERM);
     CHILD& child = found->second;
     child.reaped = nullptr;
+    child.ending = true;
     child.grace = std::make_unique<asio::steady_timer>(io, k_stop_grace);
     child.grace->async_wait([pid](const std::error_code& error) {
         const auto still = children().find(pid);
-        if (!error && still != children().end() && !still->second.reaped)
-            ::kill(-pid, SIGKILL);
+        if (error || still == children().end())
+            return;
+        // Still unreaped, so the group is this child's: what is left of
+        // it (what it started, what ignores SIGTERM) ends now.
+        ::kill(-pid, SIGKILL);
+        still->second.ending = false;  // reaped as any other from here on
+        reap_children();
     });
 }
 
 void reap_children() {
-    int status = 0;
-    for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
-        const auto found = children().find(pid);
-        if (found == children().end())
+    std::vector<std::pair<std::function<void(int)>, int>> calls;
+    for (auto it = children().begin(); it != children().end();) {
+        if (it->second.ending) {
+            ++it;  // reaped once its grace period is over
             continue;
-        auto reaped = std::move(found->second.reaped);
-        children().erase(found);
-        if (reaped)
-            reaped(status);
+        }
+        int status = 0;
+        const pid_t done = ::waitpid(it->first, &status, WNOHANG);
+        if (done == 0) {
+            ++it;
+            continue;
+        }
+        // Ended, or reaped by somebody else: either way no longer ours.
+        if (done == it->first && it->second.reaped)
+            calls.emplace_back(std::move(it->second.reaped), status);
+        it = children().erase(it);
     }
+    for (auto& [reaped, status] : calls)
+        reaped(status);
 }
 
 void watch_children(asio::io_context& io) {
@@ -176,13 +138,23 @@ void watch_children(asio::io_context& io) {
 void end_all_children() {
     for (auto& [pid, child] : children()) {
         child.reaped = nullptr;
+        child.ending = true;  // none is reaped before its group has had SIGKILL
+        child.grace.reset();
         ::kill(-pid, SIGTERM);
     }
     const auto deadline = std::chrono::steady_clock::now() + k_stop_grace;
-    for (reap_children(); !children().empty() && std::chrono::steady_clock::now() < deadline; reap_children())
+    auto all_ended = [] {
+        for (const auto& [pid, child] : children())
+            if (!has_ended(pid))
+                return false;
+        return true;
+    };
+    while (!all_ended() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    for (const auto& [pid, child] : children())
+    for (auto& [pid, child] : children()) {
         ::kill(-pid, SIGKILL);
+        child.ending = false;
+    }
     const auto killed = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     for (reap_children(); !children().empty() && std::chrono::steady_clock::now() < killed; reap_children())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -12,6 +12,7 @@
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "server/log.h"
 #include "server/serial-target.h"
 #include "server/stream-target.h"
 #include "server/target-kinds.h"
@@ -63,10 +64,9 @@ public:
             // Not there (yet): the cable is unplugged until it appears. Said
             // once: a service that cannot see devices would otherwise wait
             // for ever without a word.
-            std::fprintf(stderr,
-                         "jtag-server: %s is not there; its cable is unplugged until it appears (a service "
-                         "needs access to it: see jtag-server(1))\n",
-                         m_device.c_str());
+            server_log(m_device +
+                       " is not there; its cable is unplugged until it appears (a service needs access to it: see "
+                       "jtag-server(1))");
             m_back = "is there now";
             report_presence(false);
             watch();
@@ -108,8 +108,7 @@ private:
         if (!m_running)
             return;
         close_device();
-        std::fprintf(stderr, "jtag-server: %s is gone; its cable is unplugged until it comes back\n",
-                     m_device.c_str());
+        server_log(m_device + " is gone; its cable is unplugged until it comes back");
         m_back = "is back";
         report_presence(false);
         watch();
@@ -126,13 +125,13 @@ private:
             if (open_device(problem) != Opening::opened) {
                 // There but not usable (yet): said once, tried again.
                 if (!problem.empty() && problem != m_said)
-                    std::fprintf(stderr, "jtag-server: %s; trying again\n", problem.c_str());
+                    server_log(problem + "; trying again");
                 m_said = problem;
                 watch();
                 return;
             }
             m_said.clear();
-            std::fprintf(stderr, "jtag-server: %s %s\n", m_device.c_str(), m_back);
+            server_log(m_device + " " + m_back);
             begin_stream(*m_uart);
             report_presence(true);
             m_uart->pump();

@@ -7,6 +7,7 @@
 
 #include <asio/write.hpp>
 
+#include "server/log.h"
 #include "server/peer-user.h"
 #include "server/server.h"
 #include "wire/messages.h"
@@ -77,9 +78,7 @@ bool SESSION::identify() {
     if (user.who.empty() && m_identify_later && m_incoming.pending_size() == 0)
         return true;  // once more with the first bytes
     m_identify_later = false;
-    refuse((user.who.empty() ? std::string("cannot tell which user connected")
-                             : "this server serves only the user who started it (and root), not " + user.who) +
-           "; its owner can let others in with --secret-file or --allow-local-users");
+    refuse(peer_refusal(user));
     return false;
 }
 
@@ -96,8 +95,8 @@ void SESSION::await_first_request(std::chrono::steady_clock::time_point deadline
 void SESSION::refuse(const std::string& reason) {
     if (m_closed || m_refusing)
         return;
-    std::fprintf(stderr, "jtag-server: refusing client %s (pid %u): %s\n", m_client_name.c_str(),
-                 static_cast<unsigned>(m_client_pid), reason.c_str());
+    server_log("refusing client " + m_client_name + " (pid " + std::to_string(m_client_pid) +
+               "): " + reason);
     m_refusing = true;
     wire::append_frame(m_output, wire::FrameType::refused, wire::encode_text(reason));
     m_open_data = SIZE_MAX;
@@ -126,8 +125,8 @@ void SESSION::close() {
 }
 
 void SESSION::fail(const std::string& problem) {
-    std::fprintf(stderr, "jtag-server: dropping client %s (pid %u): %s\n", m_client_name.c_str(),
-                 static_cast<unsigned>(m_client_pid), problem.c_str());
+    server_log("dropping client " + m_client_name + " (pid " + std::to_string(m_client_pid) +
+               "): " + problem);
     close();
 }
 

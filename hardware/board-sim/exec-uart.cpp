@@ -1,9 +1,10 @@
 // The CPU side of an exec UART (see exec-uart.h).
 #include "hardware/board-sim/exec-uart.h"
 
+#include "platform/spawn.h"
+
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -20,40 +21,14 @@ constexpr std::size_t k_cpu_buffer = 64;  ///< output bytes the CPU holds beyond
 EXEC_UART::~EXEC_UART() { stop(); }
 
 bool EXEC_UART::start(std::string& error) {
-    int to_child[2];
-    int from_child[2];
-    if (::pipe2(to_child, O_CLOEXEC) != 0) {
-        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    SPAWNED child;
+    if (!spawn_command(m_command, child, error)) {
+        error = "'" + m_command + "': " + error;
         return false;
     }
-    if (::pipe2(from_child, O_CLOEXEC) != 0) {
-        error = std::string("cannot make a pipe: ") + std::strerror(errno);
-        ::close(to_child[0]);
-        ::close(to_child[1]);
-        return false;
-    }
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        error = std::string("cannot start '") + m_command + "': " + std::strerror(errno);
-        for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
-            ::close(fd);
-        return false;
-    }
-    if (pid == 0) {
-        // Its own process group, so that stop() ends the shell and its children.
-        ::setpgid(0, 0);
-        std::signal(SIGPIPE, SIG_DFL);
-        ::dup2(to_child[0], 0);
-        ::dup2(from_child[1], 1);
-        ::execl("/bin/sh", "sh", "-c", m_command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::setpgid(pid, pid);
-    ::close(to_child[0]);
-    ::close(from_child[1]);
-    m_pid = pid;
-    m_to_command = to_child[1];
-    m_from_command = from_child[0];
+    m_pid = child.pid;
+    m_to_command = child.to_child;
+    m_from_command = child.from_child;
     ::fcntl(m_to_command, F_SETFL, O_NONBLOCK);
     ::fcntl(m_from_command, F_SETFL, O_NONBLOCK);
     return true;
@@ -127,9 +102,7 @@ void EXEC_UART::stop() {
     if (m_from_command >= 0)
         ::close(m_from_command);
     m_to_command = m_from_command = -1;
-    if (m_pid > 0) {
-        ::kill(-m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
+    // The command's whole group; one that ignores SIGTERM is killed.
+    end_spawned(m_pid, std::chrono::seconds(2));
+    m_pid = -1;
 }

@@ -68,15 +68,25 @@ int listen_on(const wire::ServerAddress& address, std::string& bound, std::strin
     return fd;
 }
 
+/// Sends all of `bytes`; false when the client is gone or the board is to
+/// stop. A client that reads no replies holds the board here, but never
+/// past a SIGINT or SIGTERM.
 bool send_all(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        if (g_stop)
             return false;
-        sent += static_cast<std::size_t>(n);
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            // A signal ends the wait at once (no SA_RESTART); one that
+            // comes just before it is seen within the time-out.
+            pollfd room{fd, POLLOUT, 0};
+            ::poll(&room, 1, 100);
+        } else {
+            return false;
+        }
     }
     return true;
 }

@@ -2,6 +2,13 @@
 // break the protocol, state kept between clients, exec UARTs with
 // backpressure; and OpenOCD as the judge of the chain it serves.
 #include <algorithm>
+#include <csignal>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <numeric>
 #include <sstream>
 
@@ -48,6 +55,57 @@ TEST(BoardSim, CommandThatCannotStartExitsWithStatusOne) {
         run_command({board_sim_program(), "--uart", "loopback", "--uart", "exec:/nonexistent/cpu-program"}, {}, &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(said.find("the command cannot start"), std::string::npos) << said;
+}
+
+TEST(BoardSim, SigtermEndsExecCommandsAndWhatTheyStartedEvenWhenTheyIgnoreIt) {
+    // The shell, its cat and its background sleep all ignore SIGTERM: they
+    // get SIGKILL after the grace period.
+    test_support::temp_dir dir;
+    board_sim board({"--uart", "exec:trap '' TERM; sleep 1000 & echo $! > " + dir.file("pid") + "; cat"});
+    const pid_t grandchild = test_support::pid_written_to(dir.file("pid"));
+    ASSERT_NE(grandchild, 0) << board.errors();
+    board.process().signal(SIGTERM);
+    EXPECT_EQ(board.process().exit_code(10s), 0) << "the board did not end";
+    EXPECT_TRUE(test_support::eventually([&] { return !test_support::running(grandchild); }, 10s))
+        << "the background sleep outlived the board";
+    if (test_support::running(grandchild))
+        ::kill(grandchild, SIGKILL);
+}
+
+TEST(BoardSim, SigtermEndsTheBoardWhileAClientReadsNoneOfItsReplies) {
+    board_sim board;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    // A small receive window: the board's replies stop at once, and its
+    // send buffer does not grow while it waits.
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(board.port()));
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    // Reads until the replies fill both sockets' buffers and the board
+    // stops taking requests: it is then held in its send.
+    const std::string reads(64 * 1024, 'R');
+    auto last_taken = std::chrono::steady_clock::now();
+    std::size_t taken = 0;
+    while (std::chrono::steady_clock::now() - last_taken < 300ms) {
+        pollfd room{fd, POLLOUT, 0};
+        if (::poll(&room, 1, 50) == 1) {
+            const ssize_t n = ::send(fd, reads.data(), reads.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                taken += static_cast<std::size_t>(n);
+                last_taken = std::chrono::steady_clock::now();
+            }
+        }
+        ASSERT_LT(taken, std::size_t{1} << 30) << "the board never stopped taking requests";
+    }
+    const auto signalled = std::chrono::steady_clock::now();
+    board.process().signal(SIGTERM);
+    EXPECT_EQ(board.process().exit_code(5s), 0) << "the board did not end";
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_LT(took.count(), 2.0) << "after " << taken << " requests";
+    ::close(fd);
 }
 
 TEST(BoardSim, ByteOutsideTheProtocolDisconnectsThatClientOnly) {

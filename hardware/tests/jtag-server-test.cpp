@@ -20,6 +20,7 @@
 #include "hardware/tests/board-sim-support.h"
 #include "tests/support/jtag-server-process.h"
 #include "tests/support/library-client.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp-dir.h"
 
 using namespace std::chrono_literals;
@@ -104,36 +105,19 @@ class broken_adapter {
 public:
     enum class fault { stuck_high, garbage, silent };
 
-    explicit broken_adapter(fault how) : m_fault(how) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(m_listener, 4) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~broken_adapter() {
-        m_stop = true;
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_thread.join();
-    }
-    int port() const { return m_port; }
+    explicit broken_adapter(fault how) : m_fault(how), m_server([this](LOOPBACK_SERVER& server) { serve(server); }) {}
+    int port() const { return m_server.port(); }
 
 private:
-    void serve() {
-        while (!m_stop) {
-            const int client = ::accept(m_listener, nullptr, nullptr);
+    void serve(LOOPBACK_SERVER& server) {
+        while (!server.stopping()) {
+            const int client = server.accept_client();
             if (client < 0)
                 return;
             timeval tick{0, 100000};
             ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
             char requests[4096];
-            while (!m_stop) {
+            while (!server.stopping()) {
                 const ssize_t got = ::recv(client, requests, sizeof requests, 0);
                 if (got < 0 && errno == EAGAIN)
                     continue;
@@ -150,10 +134,7 @@ private:
     }
 
     fault m_fault;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    LOOPBACK_SERVER m_server;  // last: its thread uses the members above
 };
 
 }  // namespace
@@ -176,7 +157,7 @@ TEST(RealChain, ChainprobeListsTheTapsOpenOcdsAutoprobeFinds) {
     EXPECT_NE(listing.find("adapter remote_bitbang at 127.0.0.1:" + std::to_string(board.port())), std::string::npos)
         << listing;
     EXPECT_NE(listing.find("device 1: IDCODE 0x30a51e2b (manufacturer 0x715, part 0x0a51, version 3), IR length 5; "
-                           "no JTAG UART"),
+                           "IR length guessed from its capture; no JTAG UART"),
               std::string::npos)
         << listing;
     EXPECT_NE(listing.find("instance 1: JTAG UART, instruction 0x21, FIFOs host->target 0/64 target->host 0/64"),
@@ -399,8 +380,7 @@ TEST(RealChainFault, BoardKilledAndStartedAgainOnTheSamePort) {
     board_killed_and_back([](int port) { return real_cable("remote_bitbang", port); },
                           [](jtag_server& server) {
                               EXPECT_EQ(open_uart(nullptr, 2, 0).code, -4);
-                              EXPECT_NE(server.log().find("trying again every 500 ms"), std::string::npos)
-                                  << server.log();
+                              EXPECT_TRUE(server.logged("trying again every 500 ms")) << server.log();
                           });
 }
 
@@ -427,13 +407,13 @@ TEST(RealChainFault, AnUnreachableAdapterIsUnpluggedAndAChainOfAllOnesIsABoardTh
     jtag_server unreachable(real_cable("remote_bitbang", nobody));
     const open_result unplugged = open_uart();
     EXPECT_EQ(unplugged.code, -4) << unplugged.text;
-    EXPECT_NE(unreachable.log().find("cannot connect"), std::string::npos) << unreachable.log();
+    EXPECT_TRUE(unreachable.logged("cannot connect")) << unreachable.log();
 
     broken_adapter adapter(broken_adapter::fault::stuck_high);
     jtag_server server(real_cable("remote_bitbang", adapter.port()));
     const open_result off = open_uart();
     EXPECT_EQ(off.code, -5) << off.text;
-    EXPECT_NE(server.log().find("board off: the chain reads all ones"), std::string::npos) << server.log();
+    EXPECT_TRUE(server.logged("board off: the chain reads all ones")) << server.log();
     std::string listing;
     server.chainprobe({}, &listing);
     EXPECT_NE(listing.find("cable plugged in, board OFF"), std::string::npos) << listing;
@@ -481,14 +461,28 @@ TEST(RealChain, BoardFileFactsStandInForWhatCannotBeProbed) {
         << listing;
     EXPECT_NE(listing.find("instance 0: JTAG UART, instruction 0x21"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("instance 1:"), std::string::npos) << listing;
-    EXPECT_NE(server.log().find("device 1: expected IDCODE 0x12345678, found 0x30a51e2b"), std::string::npos)
-        << server.log();
+    EXPECT_TRUE(server.logged("device 1: expected IDCODE 0x12345678, found 0x30a51e2b")) << server.log();
     // Instance 0 is the core on USER1: the loopback one.
-    open_result link = open_uart(nullptr, 2, 0);
-    ASSERT_NE(link.link, nullptr) << link.text;
-    jtagcorvex_wait_open(link.link);
-    EXPECT_EQ(write_and_collect(link.link, "by instruction", 14), "by instruction");
-    jtagcorvex_close(link.link);
+    EXPECT_EQ(echoed(server, 2, "by instruction"), "by instruction");
+}
+
+TEST(RealChain, UserInstructionsTheFoundIrCannotTakeMakeNoUartAndAreNamedWithTheirLine) {
+    // Device 1's IR has 5 bits: 0x20 does not fit it, 0x1f is its BYPASS.
+    board_sim board;
+    jtag_server server(real_cable("remote_bitbang", board.port(),
+                                  "[[cable.device]]\nuser_instructions = [0x06,\n  0x20,\n  0x1f]\n"));
+    std::string listing;
+    server.chainprobe({}, &listing);
+    const std::string file = server.dir().file("board.toml");
+    const std::string note = file + ":7: 'user_instructions': 0x20 does not fit an IR of 5 bits; " + file +
+                             ":8: 'user_instructions': 0x1f is BYPASS (all ones) in an IR of 5 bits (the IR length "
+                             "found on this TAP): no JTAG UART is made for this device";
+    EXPECT_NE(listing.find("IR length 5; IR length guessed from its capture; " + note + "; no JTAG UART"),
+              std::string::npos)
+        << listing;
+    EXPECT_TRUE(server.logged("device 1: " + note)) << server.log();
+    // The other device's UART is served as before.
+    EXPECT_EQ(echoed(server, 2, "still there"), "still there");
 }
 
 TEST(RealChainFault, NothingIsLostOrDoubledWhenOpenOcdIsKilledMidStream) {
@@ -579,13 +573,12 @@ TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenKilledAndLeftNoneBehi
     EXPECT_NE(listing.find(", started by the server as pid "), std::string::npos) << listing;
     const std::vector<pid_t> first = openocd_pids(server);
     ASSERT_EQ(first.size(), 1u) << server.log();
-    EXPECT_NE(server.log().find(", log /"), std::string::npos) << server.log();
+    EXPECT_TRUE(server.logged(", log /")) << server.log();
 
     ::kill(first[0], SIGKILL);
     ASSERT_TRUE(eventually([&] { return openocd_pids(server).size() == 2; }, 30s)) << server.log();
     EXPECT_TRUE(eventually([&] { return loopback_works("again"); }, 30s)) << server.log();
-    EXPECT_NE(server.log().find("OpenOCD (pid " + std::to_string(first[0]) + ") was killed by signal 9"),
-              std::string::npos)
+    EXPECT_TRUE(server.logged("OpenOCD (pid " + std::to_string(first[0]) + ") was killed by signal 9"))
         << server.log();
 
     const pid_t second = openocd_pids(server).back();
@@ -610,7 +603,6 @@ TEST(RealChainFault, TheServersOwnOpenOcdIsStartedAgainWhenTheBoardBehindItIsLos
                               // ones are tried until the board is back.
                               EXPECT_TRUE(eventually([&] { return openocd_pids(server).size() >= 2; }, 30s))
                                   << server.log();
-                              EXPECT_NE(server.log().find(") is ended and started again: "), std::string::npos)
-                                  << server.log();
+                              EXPECT_TRUE(server.logged(") is ended and started again: ")) << server.log();
                           });
 }

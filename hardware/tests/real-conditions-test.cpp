@@ -5,10 +5,7 @@
 // cuts the connection, again and again. Target output must reach the client
 // exactly once and in order; host bytes must reach the CPU never twice. And
 // OpenOCD shared with another client, and a board that dies behind it.
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -21,25 +18,13 @@
 #include "jtag/tap-state.h"
 #include "tests/support/jtag-server-process.h"
 #include "tests/support/library-client.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp-dir.h"
 
 using namespace std::chrono_literals;
 using namespace test_support;
 
 namespace {
-
-int connect_loopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 /// Does a chunk of the server's requests commit a scan? Kept across chunks.
 class COMMIT_SPOTTER {
@@ -82,60 +67,44 @@ private:
 class CUTTING_PROXY {
 public:
     CUTTING_PROXY(int upstream, bool openocd, std::vector<int> cuts)
-        : m_upstream(upstream), m_openocd(openocd), m_cuts(std::move(cuts)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(m_listener, 4) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~CUTTING_PROXY() {
-        m_stop = true;
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_thread.join();
-    }
-    int port() const { return m_port; }
+        : m_upstream(upstream), m_openocd(openocd), m_cuts(std::move(cuts)),
+          m_server([this](LOOPBACK_SERVER& server) { serve(server); }) {}
+    int port() const { return m_server.port(); }
     int cuts_made() const { return m_made; }
 
 private:
-    void serve() {
+    void serve(LOOPBACK_SERVER& server) {
         COMMIT_SPOTTER spotter(m_openocd);
         int commits = 0;
-        while (!m_stop) {
-            const int client = ::accept(m_listener, nullptr, nullptr);
+        while (!server.stopping()) {
+            const int client = server.accept_client();
             if (client < 0)
                 return;
-            const int server = connect_loopback(m_upstream);
+            const int adapter = connect_loopback(m_upstream);
             spotter = COMMIT_SPOTTER(m_openocd);  // a new connection starts with a reset
-            bool open = server >= 0;
-            while (open && !m_stop) {
-                pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            bool open = adapter >= 0;
+            while (open && !server.stopping()) {
+                pollfd fds[2] = {{client, POLLIN, 0}, {adapter, POLLIN, 0}};
                 if (::poll(fds, 2, 100) <= 0)
                     continue;
                 char buffer[65536];
                 if (fds[0].revents) {
                     const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-                    open = got > 0 && ::send(server, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) == got;
+                    open = got > 0 && ::send(adapter, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) == got;
                     if (open && spotter.commits(buffer, static_cast<std::size_t>(got)) &&
                         std::find(m_cuts.begin(), m_cuts.end(), ++commits) != m_cuts.end()) {
-                        swallow_reply(server);
+                        swallow_reply(adapter);
                         ++m_made;
                         open = false;
                     }
                 }
                 if (open && fds[1].revents) {
-                    const ssize_t got = ::recv(server, buffer, sizeof buffer, 0);
+                    const ssize_t got = ::recv(adapter, buffer, sizeof buffer, 0);
                     open = got > 0 && ::send(client, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) == got;
                 }
             }
-            if (server >= 0)
-                ::close(server);
+            if (adapter >= 0)
+                ::close(adapter);
             ::close(client);
         }
     }
@@ -164,11 +133,8 @@ private:
     int m_upstream;
     bool m_openocd;
     std::vector<int> m_cuts;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
     std::atomic<int> m_made{0};
-    std::thread m_thread;
+    LOOPBACK_SERVER m_server;  // last: its thread uses the members above
 };
 
 /// Sanitizer builds of the board and the server move far less in the same

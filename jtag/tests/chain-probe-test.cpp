@@ -75,41 +75,74 @@ BITS ir_capture(const BITS& captures) {
 
 const BITS k_board_ir = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};  // IR 5, then IR 6
 
-std::vector<jtag::TAP_FACTS> two_taps() {
-    return {jtag::TAP_FACTS{}, jtag::TAP_FACTS{}};
-}
-
-TEST(ReadIrLengths, GuessedGivenAndRefused) {
-    auto taps = two_taps();
-    std::string error;
-    ASSERT_TRUE(jtag::read_ir_lengths(ir_capture(k_board_ir), taps, error)) << error;
-    EXPECT_EQ(taps[0].ir_length, 5u);
-    EXPECT_EQ(taps[1].ir_length, 6u);
-
-    // A given length is kept even where the pattern suggests another.
-    taps = two_taps();
-    taps[0].ir_length = 7;
-    taps[0].ir_length_given = true;
-    const BITS odd = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0};  // a capture with 1,0 inside it
-    ASSERT_TRUE(jtag::read_ir_lengths(ir_capture(odd), taps, error)) << error;
-    EXPECT_EQ(taps[0].ir_length, 7u);
-    EXPECT_EQ(taps[1].ir_length, 4u);
-
-    taps = two_taps();
-    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture({0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0}), taps, error));
-    EXPECT_NE(error.find("ir_length"), std::string::npos) << error;
-    taps = two_taps();
-    taps[0].ir_length = taps[1].ir_length = 5;
-    taps[0].ir_length_given = taps[1].ir_length_given = true;
-    error.clear();
-    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture(k_board_ir), taps, error));
-    EXPECT_NE(error.find("ir_length"), std::string::npos) << error;
+TEST(ReadIrLengths, GuessedOnlyWhereTheCapturesAllowOneSplitAndTheRightTapBlamed) {
+    const BITS four_0101 = {1, 0, 1, 0};  // a 4-bit IR capturing binary 0101: 01 twice
+    auto then = [](BITS first, const BITS& second) {
+        first.insert(first.end(), second.begin(), second.end());
+        return first;
+    };
+    const struct {
+        const char* what;
+        BITS captures;
+        std::vector<unsigned> given;  ///< per TAP, 0: not given
+        std::vector<unsigned> lengths;  ///< per TAP afterwards; all 0 but the given ones when refused
+        std::string error;              ///< empty: read; else a part of the message
+        std::vector<std::string> problems;  ///< per TAP, a part of its problem (empty: none)
+    } cases[] = {
+        {"the board's chain", k_board_ir, {0, 0}, {5, 6}, "", {"", ""}},
+        {"a given length kept where the pattern suggests another",
+         {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0}, {7, 0}, {7, 4}, "", {"", ""}},
+        {"the last TAP takes the rest", four_0101, {0}, {4}, "", {""}},
+        {"0101 then 10000: 2 + 7 or 4 + 5", then(four_0101, {1, 0, 0, 0, 0}), {0, 0}, {0, 0},
+         "more than one way: device 1 (2 or 4 bits), device 2 (5 or 7 bits); give their ir_length",
+         {"allow an IR length of 2 or 4 bits; give this device's ir_length", "5 or 7 bits"}},
+        {"only the open TAPs are named", then({1, 0, 0, 0, 0}, then(four_0101, {1, 0, 0, 0, 0})), {5, 0, 0},
+         {5, 0, 0}, "one way: device 2 (2 or 4 bits), device 3 (5 or 7 bits); give", {"", "2 or 4", "5 or 7"}},
+        {"the ambiguity settled by one given length", then(four_0101, {1, 0, 0, 0, 0}), {4, 0}, {4, 5}, "",
+         {"", ""}},
+        {"a given length too long for device 1", k_board_ir, {6, 0}, {6, 0},
+         "device 1: the given ir_length of 6 bits does not fit the chain's IR captures, which allow 5",
+         {"which allow 5;", ""}},
+        {"a given length too short for device 2", k_board_ir, {5, 5}, {5, 5},
+         "device 2: the given ir_length of 5 bits does not fit the chain's IR captures, which allow 6",
+         {"", "given ir_length of 5 bits"}},
+        {"either given length may be wrong", {1, 0, 1, 0, 1, 0}, {2, 2}, {2, 2},
+         "the given ir_length of device 1 or device 2 does not fit", {"or another", "or another"}},
+        {"no split fits the given lengths", k_board_ir, {3, 3}, {3, 3}, "cannot be split into 2 TAPs", {"", ""}},
+        {"device 1's capture does not end in 01", {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0}, {0, 0}, {0, 0},
+         "the IR capture of device 1 does not end in binary 01; give its ir_length", {"binary 01", ""}},
+        {"more TAPs than two bits each allow", k_board_ir, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},
+         "cannot be split into 6 TAPs", {"", "", "", "", "", ""}},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.what);
+        std::vector<jtag::TAP_FACTS> taps(one.given.size());
+        for (std::size_t t = 0; t < taps.size(); ++t) {
+            taps[t].ir_length = one.given[t] != 0 ? one.given[t] : 9;  // a stale length is not kept
+            taps[t].ir_length_given = one.given[t] != 0;
+        }
+        std::string error;
+        EXPECT_EQ(jtag::read_ir_lengths(ir_capture(one.captures), taps, error), one.error.empty()) << error;
+        if (!one.error.empty()) {
+            EXPECT_NE(error.find(one.error), std::string::npos) << error;
+        }
+        for (std::size_t t = 0; t < taps.size(); ++t) {
+            SCOPED_TRACE("device " + std::to_string(t + 1));
+            EXPECT_EQ(taps[t].ir_length, one.lengths[t]);
+            EXPECT_EQ(taps[t].ir_length_guessed, one.error.empty() && one.given[t] == 0);
+            if (one.problems[t].empty()) {
+                EXPECT_EQ(taps[t].ir_length_problem, "");
+            } else {
+                EXPECT_NE(taps[t].ir_length_problem.find(one.problems[t]), std::string::npos)
+                    << taps[t].ir_length_problem;
+            }
+        }
+    }
     // An IR that never passes the probe's ones through.
-    taps = two_taps();
+    std::vector<jtag::TAP_FACTS> taps(2);
+    std::string error;
     EXPECT_FALSE(jtag::read_ir_lengths(BITS(jtag::ir_probe_bits().size()), taps, error));
-    // More TAPs than the IR has room for, at two bits each.
-    std::vector<jtag::TAP_FACTS> many(6);
-    EXPECT_FALSE(jtag::read_ir_lengths(ir_capture(k_board_ir), many, error));
+    EXPECT_NE(error.find("does not pass bits through"), std::string::npos) << error;
 }
 
 /// A descriptor: the head, then one word per UART.

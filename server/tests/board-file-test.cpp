@@ -15,6 +15,14 @@ std::string parse_error(const std::string& text) {
     return error;
 }
 
+/// A board file that must be read: the board (empty, with a failure, when it is not).
+BoardConfig parsed(const std::string& text, const std::string& source = "lab.toml") {
+    BoardConfig board;
+    std::string error;
+    EXPECT_TRUE(parse_board(text, source, board, error)) << error;
+    return board;
+}
+
 }  // namespace
 
 TEST(BoardFile, DefaultsAndEveryKey) {
@@ -114,9 +122,7 @@ TEST(BoardFile, TargetSettingsAreChecked) {
 }
 
 TEST(BoardFile, RealChainsTakeAnAdapterAnAddressAndTapFacts) {
-    BoardConfig board;
-    std::string error;
-    ASSERT_TRUE(parse_board(R"(
+    const BoardConfig board = parsed(R"(
 [[cable]]
 name = "SimJTAG [rbb]"
 adapter = "remote_bitbang"
@@ -133,7 +139,7 @@ tx_fifo = 255
 name = "SimJTAG [tcl]"
 adapter = "openocd"
 address = "[::1]:6666"
-)", "lab.toml", board, error)) << error;
+)");
     ASSERT_EQ(board.cables.size(), 2u);
     const CableConfig& direct = board.cables[0];
     EXPECT_EQ(direct.adapter, "remote_bitbang");
@@ -208,6 +214,32 @@ address = "[::1]:6666"
                       "' is for simulated cables: a real chain is plugged in and powered when its adapter and its "
                       "board are");
     }
+    // An instruction the TAP cannot take, or one given twice, would select
+    // another register: refused where it stands.
+    const std::string device = real + "[[cable.device]]\n";
+    const struct {
+        std::string keys, error;
+    } refused_instructions[] = {
+        {"ir_length = 6\nuser_instructions = [0x02, 0x40]\n",
+         "lab.toml:7: 'user_instructions': 0x40 does not fit an IR of 6 bits ('ir_length' of this device)"},
+        {"user_instructions = [\n  0x3f,\n]\nir_length = 6\n",
+         "lab.toml:7: 'user_instructions': 0x3f is BYPASS (all ones) in an IR of 6 bits ('ir_length' of this "
+         "device)"},
+        {"ir_length = 32\nuser_instructions = [0xFFFFFFFF]\n",
+         "lab.toml:7: 'user_instructions': 0xffffffff is BYPASS (all ones) in an IR of 32 bits ('ir_length' of "
+         "this device)"},
+        {"user_instructions = [0x22, 0x02, 0x22]\n", "lab.toml:6: 'user_instructions': 0x22 is given twice"},
+        {"ir_length = 8\nuser_instructions = [0x32,\n  0x32]\n",
+         "lab.toml:8: 'user_instructions': 0x32 is given twice"},
+    };
+    for (const auto& one : refused_instructions)
+        EXPECT_EQ(parse_error(device + one.keys), one.error) << one.keys;
+    // Without an ir_length they are checked against the chain when it is found.
+    const BoardConfig unchecked = parsed(device + "user_instructions = [0x02,\n  0xFFFFFFFF]\n");
+    ASSERT_EQ(unchecked.cables.size(), 1u);
+    EXPECT_EQ(unchecked.cables[0].jtag_devices[0].user_instruction_places,
+              (std::vector<std::string>{"lab.toml:6", "lab.toml:7"}));
+    parsed(device + "ir_length = 6\nuser_instructions = [0x3e]\n");
 }
 
 TEST(BoardFile, AnOpenOcdOfTheServersOwnTakesItsFilesCommandsProgramAndPorts) {
@@ -215,9 +247,7 @@ TEST(BoardFile, AnOpenOcdOfTheServersOwnTakesItsFilesCommandsProgramAndPorts) {
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "my-board.cfg") << "jtag newtap fpga tap -irlen 6\n";
     const std::string source = (dir / "lab.toml").string();
-    BoardConfig board;
-    std::string error;
-    ASSERT_TRUE(parse_board(R"(
+    const BoardConfig board = parsed(R"(
 [[cable]]
 name = "supervised"
 adapter = "openocd"
@@ -230,7 +260,7 @@ openocd_gdb_port = 3333
 name = "plain"
 adapter = "openocd"
 openocd_config = ["board.cfg"]
-)", source, board, error)) << error;
+)", source);
     ASSERT_EQ(board.cables.size(), 2u);
     ASSERT_TRUE(board.cables[0].openocd.has_value());
     const OpenOcdSettings& own = *board.cables[0].openocd;

@@ -126,6 +126,23 @@ TEST(ExecLifetime, ACommandThatIgnoresTerminationIsKilledAfterAWhile) {
     EXPECT_TRUE(eventually([&] { return ::kill(command, 0) != 0; }, 15s)) << "the command outlived the server";
 }
 
+TEST(ExecLifetime, WhatACommandStartsInTheBackgroundEndsWithIt) {
+    // The background sleep heeds SIGTERM, or ignores it while the command
+    // itself ends on it at once (and is reaped at once).
+    for (const std::string sleeper : {"sleep 1000", "(trap '' TERM; exec sleep 1000)"}) {
+        SCOPED_TRACE(sleeper);
+        temp_dir dir;
+        jtag_server server(exec_uart_board(sleeper + " & echo $! > " + dir.file("pid") + "; exec cat"));
+        const pid_t grandchild = pid_written_to(dir.file("pid"));
+        ASSERT_NE(grandchild, 0) << "the command did not start its background sleep";
+        ASSERT_EQ(server.chainprobe({"detach", "c", "1", "0"}), 0);
+        EXPECT_TRUE(eventually([&] { return !running(grandchild); }, 10s))
+            << "the background sleep outlived the detach";
+        if (running(grandchild))
+            ::kill(grandchild, SIGKILL);
+    }
+}
+
 TEST(ExecLifetime, CommandsHoldNoneOfTheServersSockets) {
     jtag_server server(exec_uart_board("exec sleep 300"));
     // Started while a client is connected: it would inherit that connection.

@@ -73,7 +73,35 @@ TEST(PeerUser, ConnectionThatIsNotThereIsNobodys) {
         const PEER_USER gone = lookup(local, peer);
         EXPECT_FALSE(gone.trusted);
         EXPECT_EQ(gone.who, "");
+#ifndef _WIN32
+        EXPECT_FALSE(gone.under_wine);
+#endif
     }
+}
+
+TEST(PeerUser, ARefusalSaysWhatTheOwnerCanDo) {
+    PEER_USER other;
+    other.who = "uid 1001";
+    PEER_USER unknown;
+    PEER_USER native_client_of_wine;
+    native_client_of_wine.under_wine = true;
+    const struct {
+        const PEER_USER& user;
+        std::string says;
+    } cases[] = {
+        {other, "this server serves only the user who started it (and root), not uid 1001; its owner can let others "
+                "in with --secret-file or --allow-local-users"},
+        {unknown, "cannot tell which user connected; its owner can let others in with --secret-file or "
+                  "--allow-local-users"},
+        // Under wine the server's own Linux user is turned away too: it is told exactly how to get in.
+        {native_client_of_wine,
+         "cannot tell which user connected (under wine the connection table names no owner for a program that wine "
+         "does not run, such as a native Linux client); its owner can let others in with --secret-file or "
+         "--allow-local-users: to serve native clients, start jtag-server.exe with --allow-local-users (or with "
+         "--secret-file FILE, the clients setting JTAG_CORVEX_SECRET_FILE)"},
+    };
+    for (const auto& one : cases)
+        EXPECT_EQ(peer_refusal(one.user), one.says);
 }
 
 }  // namespace

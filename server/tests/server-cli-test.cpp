@@ -7,6 +7,7 @@
 
 #include "tests/support/boards.h"
 #include "tests/support/jtag-server-process.h"
+#include "tests/support/raw-client.h"
 #include "tests/support/temp-dir.h"
 
 namespace {
@@ -74,4 +75,28 @@ TEST(ServerProgram, SigtermStopsWithStatusZeroAndPortIsReusable) {
     second.signal(SIGTERM);
     EXPECT_EQ(second.exit_code(), 0);  // the server's own status
     EXPECT_EQ(second.output(), "jtag-server: listening on " + address + "\n");
+}
+
+TEST(ServerProgram, AStandardErrorNobodyReadsHoldsUpNoClient) {
+    // The test reads the server's standard error only at the end. Each
+    // turned-away client is a line of about 100 bytes: 2000 of them fill a
+    // pipe's 64 KiB three times over.
+    jtag_server server(one_uart_board("target = \"loopback\"\n"));
+    for (int i = 0; i < 2000; ++i) {
+        raw_client client(server.port());
+        ASSERT_TRUE(client.send(std::string("GET / HTTP/1.1\r\n\r\n")));
+    }
+    raw_client probe(server.port());
+    ASSERT_TRUE(probe.send(frame_of(wire::FrameType::list)));
+    std::string listing;
+    EXPECT_TRUE(probe.read_frame(wire::FrameType::list_reply, listing, 5s)) << "the server is held up by its log";
+    // Once standard error is read again, what did not fit is counted, after
+    // the whole lines that did.
+    const std::string dropped = " log lines dropped (standard error did not take them)\n";
+    EXPECT_TRUE(eventually([&] { return server.log().find(dropped) != std::string::npos; }, 10s))
+        << server.log().substr(0, 300);
+    const std::string log = server.log();
+    const std::size_t count = log.rfind('\n', log.find(dropped)) + 1;
+    EXPECT_EQ(log.compare(count, 13, "jtag-server: "), 0) << log.substr(count, 100);
+    EXPECT_EQ(log.rfind("jtag-server: ", 0), 0u) << log.substr(0, 100);
 }

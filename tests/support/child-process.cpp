@@ -297,6 +297,27 @@ termios fresh_terminal_mode() {
     return mode;
 }
 
+bool running(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (pid <= 0 || !std::getline(stat, line)) return false;
+    const auto end_of_name = line.rfind(')');
+    return end_of_name != std::string::npos && end_of_name + 2 < line.size() && line[end_of_name + 2] != 'Z';
+}
+
+pid_t pid_written_to(const std::string& path, std::chrono::seconds guard) {
+    pid_t pid = 0;
+    eventually(
+        [&] {
+            std::ifstream file(path);
+            long number = 0;
+            pid = file >> number ? static_cast<pid_t>(number) : 0;
+            return running(pid);
+        },
+        guard);
+    return running(pid) ? pid : 0;
+}
+
 std::size_t resident_kib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;

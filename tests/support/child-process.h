@@ -103,6 +103,13 @@ std::string run_command(const std::vector<std::string>& argv, const std::vector<
 /// The resident memory of a running process in KiB (VmRSS); 0 when unknown.
 std::size_t resident_kib(pid_t pid);
 
+/// Whether the process is there and has not ended (a zombie has).
+bool running(pid_t pid);
+
+/// Waits until the number in the file `path` (a process id a command
+/// wrote) names a running process; that id, or 0 on time-out.
+pid_t pid_written_to(const std::string& path, std::chrono::seconds guard = 10s);
+
 /// How often `what` occurs in `text`.
 std::size_t occurrences(const std::string& text, const std::string& what);
 

@@ -68,6 +68,10 @@ std::string jtag_server::log() {
     return m_process ? m_process->errors() : std::string();
 }
 
+bool jtag_server::logged(const std::string& text, std::chrono::seconds guard) {
+    return eventually([&] { return log().find(text) != std::string::npos; }, guard);
+}
+
 void jtag_server::kill_now() {
     if (!m_process) return;
     m_process->signal(SIGKILL);

@@ -40,6 +40,9 @@ public:
     std::string next_line();
     /// What the server printed on standard error so far.
     std::string log();
+    /// Waits until standard error shows `text` (a thread of the server's
+    /// writes it, a moment after the event); false on time-out.
+    bool logged(const std::string& text, std::chrono::seconds guard = 10s);
 
     /// SIGKILL, as a crash would.
     void kill_now();
