@@ -5,7 +5,9 @@
 // JTDOn on the other clock edge than our TAP does, so TDO is held from the
 // falling edge. Synthesized by the tests; not tried on a board.
 module ecp5_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
-`include "jtag_uart_cpu_ports.vh"
+    // CPU side (system clock domain): a valid/ready byte stream each way.
+    input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
 );
     wire tck, tdi, shift, update, reset_n, enable1, enable2, core_tdo;
     reg  tdo_held = 1'b0;

@@ -2,7 +2,9 @@
 // primitive hands the user data-register port of USER1..USER4 (CHAIN 1..4)
 // to the core. Synthesized by the tests; not tried on a board.
 module xc7_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
-`include "jtag_uart_cpu_ports.vh"
+    // CPU side (system clock domain): a valid/ready byte stream each way.
+    input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
 );
     wire tck, tdi, tdo, select, capture, shift, update, tap_reset;
 

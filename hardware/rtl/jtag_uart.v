@@ -25,8 +25,9 @@ module jtag_uart #(
     input  wire       shift,
     input  wire       update,
     input  wire       tap_reset,
-    // CPU side (system clock domain).
-`include "jtag_uart_cpu_ports.vh"
+    // CPU side (system clock domain): a valid/ready byte stream each way.
+    input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
 );
     localparam [7:0] VERSION = 8'd2;
     localparam [7:0] CORE_MARK = 8'h5A;    // last byte of the captured header

@@ -14,7 +14,10 @@ module jtag_uart_bank #(
     output wire [UARTS-1:0]    user_tdo,
     // Descriptor word 2 + i describes core i.
     output wire [32*UARTS-1:0] words,
-`include "jtag_uart_cpu_buses.vh"
+    // The CPU sides (system clock domain): UART i uses bits [8*i+7:8*i] and [i].
+    input wire sys_clk, output wire [8*UARTS-1:0] rx_data, output wire [UARTS-1:0] rx_valid,
+    input wire [UARTS-1:0] rx_ready, input wire [8*UARTS-1:0] tx_data, input wire [UARTS-1:0] tx_valid,
+    output wire [UARTS-1:0] tx_ready
 );
     localparam [3:0] RX_SIZE = RX_LOG2[3:0];
     localparam [3:0] TX_SIZE = TX_LOG2[3:0];

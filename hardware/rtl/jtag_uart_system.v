@@ -13,7 +13,10 @@ module jtag_uart_system #(
     input  wire               tdi,
     input  wire               trst_n,
     output wire               tdo,
-`include "jtag_uart_cpu_buses.vh"
+    // The CPU sides (system clock domain): UART i uses bits [8*i+7:8*i] and [i].
+    input wire sys_clk, output wire [8*UARTS-1:0] rx_data, output wire [UARTS-1:0] rx_valid,
+    input wire [UARTS-1:0] rx_ready, input wire [8*UARTS-1:0] tx_data, input wire [UARTS-1:0] tx_valid,
+    output wire [UARTS-1:0] tx_ready
 );
     localparam IR_LEN = 6, IR_USER = 32;
     localparam [31:0] MAGIC = 32'h55A71C3D;
