@@ -634,25 +634,20 @@ void JTAG_CABLE::poll() {
     // bit) tells whether the chain is still there. An idle transaction would
     // not: OpenOCD answers those without its adapter.
     const bool liveness = link == nullptr && !m_in_pause;
-    POLL_PLAN plan;
-    if (liveness) {
+    if (liveness)
         for (CORE_LINK* each : m_links)
             if (link == nullptr && !each->silent && each->uart()->compatible())
                 link = each;
-        if (link != nullptr) {
-            plan.select = m_ir_tap != link->tap || m_ir_value != link->instruction || (openocd && link->version < 2);
-            plan.scans.push_back({0, 0, 0, 0, false});
-        }
-    } else {
-        PAUSED_SCAN paused;
-        paused.exists = m_in_pause;
-        paused.same_core = m_in_pause && link != nullptr && link == m_pending_link;
-        paused.accepted = m_pending_accepted;
-        paused.taken = m_pending_taken.size();
-        const CORE_VIEW view = link != nullptr ? link->view() : CORE_VIEW{};
-        const bool selected = link != nullptr && m_ir_tap == link->tap && m_ir_value == link->instruction;
-        plan = plan_poll(link != nullptr ? &view : nullptr, paused, openocd, selected);
-    }
+    PAUSED_SCAN paused;
+    paused.exists = m_in_pause;
+    paused.same_core = m_in_pause && link != nullptr && link == m_pending_link;
+    paused.accepted = m_pending_accepted;
+    paused.taken = m_pending_taken.size();
+    CORE_VIEW view = link != nullptr ? link->view() : CORE_VIEW{};
+    if (liveness)
+        view.settled = false;  // a status read, and nothing else
+    const bool selected = link != nullptr && m_ir_tap == link->tap && m_ir_value == link->instruction;
+    const POLL_PLAN plan = plan_poll(link != nullptr ? &view : nullptr, paused, openocd, selected);
 
     std::vector<SCAN> scans;
     if (plan.commit_first)
