@@ -14,10 +14,14 @@ module ecp5_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX
     reg  selected = 1'b0;
     wire enable = CHAIN == 2 ? enable2 : enable1;
 
+    // TCK, TMS, TDI and TDO are the chip's JTAG pins: left unconnected (the
+    // placer cannot route a constant to them).
+    /* verilator lint_off PINCONNECTEMPTY */
     JTAGG jtag (
-        .TCK(1'b0), .TMS(1'b0), .TDI(1'b0), .TDO(), .JTDI(tdi), .JTCK(tck), .JRTI1(), .JRTI2(),
+        .TCK(), .TMS(), .TDI(), .TDO(), .JTDI(tdi), .JTCK(tck), .JRTI1(), .JRTI2(),
         .JSHIFT(shift), .JUPDATE(update), .JRSTN(reset_n), .JCE1(enable1), .JCE2(enable2),
         .JTDO1(tdo_held), .JTDO2(tdo_held));
+    /* verilator lint_on PINCONNECTEMPTY */
 
     always @(posedge tck) begin
         if (!reset_n || update) selected <= 1'b0;
