@@ -278,38 +278,48 @@ bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& d
 
 BITS uart_field(const UART_REQUEST& request) {
     BITS bits{true};
-    const unsigned mark = !request.commit ? 0 : request.version >= 2 ? 0xA6 : 0xA5;
+    const unsigned mark = !request.commit ? 0 : 0xA4 + std::min(request.version, 3u);
     append(bits, request.sends | request.takes << 8 | request.slots << 16 | mark << 24, 32);
     if (request.version >= 2)
         append(bits, request.rx_count | unsigned{request.tx_count} << 8 | unsigned{request.core} << 16, 24);
     for (unsigned slot = 0; slot < request.slots; ++slot)
         append(bits, slot < request.sends ? request.send[slot] : 0, 8);
+    append(bits, 0, uart_pad_bits(request.version));
     return bits;
 }
 
 bool read_uart_field(const BITS& captured, const UART_REQUEST& request, UART_STATUS& status, std::string& error) {
     status = {};
-    if (captured.size() < uart_field_length(request.version, request.slots) - 1 ||
-        from_bits(captured, 24, 8) != 0x5A) {
+    // The header's last byte is the mark 0x5A: no shift of it by one or two
+    // bits reads 0x5A again, so it tells where the header starts.
+    std::size_t at = 0;
+    while (at <= k_max_tdo_delay && !(captured.size() >= at + 32 && from_bits(captured, at + 24, 8) == 0x5A))
+        ++at;
+    if (at > k_max_tdo_delay) {
         error = "no JTAG UART answered the scan";
         return false;
     }
-    status.available = static_cast<unsigned>(from_bits(captured, 0, 8));
-    status.room = static_cast<unsigned>(from_bits(captured, 8, 8));
-    status.version = static_cast<unsigned>(from_bits(captured, 16, 8));
+    status.tdo_delay = static_cast<unsigned>(at);
+    status.available = static_cast<unsigned>(from_bits(captured, at, 8));
+    status.room = static_cast<unsigned>(from_bits(captured, at + 8, 8));
+    status.version = static_cast<unsigned>(from_bits(captured, at + 16, 8));
     if (status.version != request.version)
         return true;  // it read the host's header another way: nothing moves
+    const std::size_t first_slot = at + uart_header_bits(status.version);
+    if (captured.size() < first_slot + 8 * std::size_t{request.slots}) {
+        error = "the JTAG UART's reply is cut short";
+        return false;
+    }
     if (status.version >= 2) {
-        status.rx_count = static_cast<std::uint8_t>(from_bits(captured, 32, 8));
-        status.tx_count = static_cast<std::uint8_t>(from_bits(captured, 40, 8));
-        status.core = static_cast<std::uint8_t>(from_bits(captured, 48, 8));
+        status.rx_count = static_cast<std::uint8_t>(from_bits(captured, at + 32, 8));
+        status.tx_count = static_cast<std::uint8_t>(from_bits(captured, at + 40, 8));
+        status.core = static_cast<std::uint8_t>(from_bits(captured, at + 48, 8));
     }
     status.commits = request.commit && (status.version < 2 || (status.rx_count == request.rx_count &&
                                                                status.tx_count == request.tx_count &&
                                                                status.core == request.core));
     if (!status.commits)
         return true;
-    const std::size_t first_slot = uart_header_bits(status.version);
     const unsigned taken = std::min({request.takes, request.slots, status.available});
     for (unsigned slot = 0; slot < taken; ++slot)
         status.taken_bytes.push_back(

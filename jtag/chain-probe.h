@@ -58,7 +58,7 @@ constexpr unsigned k_ir_length = 6;       ///< of our TAP
 constexpr unsigned k_ir_discover = 0x02;
 constexpr std::uint32_t k_descriptor_magic = 0x55A71C3D;
 constexpr unsigned k_descriptor_version = 1;
-constexpr unsigned k_uart_version = 2;  ///< the data register version this host prefers
+constexpr unsigned k_uart_version = 3;  ///< the data register version this host prefers
 /// More UARTs than this behind one TAP is a descriptor not to believe.
 constexpr unsigned k_max_uarts = 32;
 
@@ -87,10 +87,12 @@ DESCRIPTOR_READ read_descriptor_head(const BITS& captured, unsigned tap_ir_lengt
 /// The whole descriptor (64 + 32 * count bits): each UART's facts.
 bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& descriptor, std::string& error);
 
-// --- A JTAG UART's data register (versions 1 and 2). ---
+// --- A JTAG UART's data register (versions 1 to 3). ---
 
 /// Version 2 shows the counts of bytes committed each way and commits only
-/// a scan that names them; version 1 (older cores) has neither.
+/// a scan that names them; version 1 (older cores) has neither. Version 3
+/// takes one bit of padding after the host's field, so that a primitive
+/// that hands the core TDI a clock late still delivers every bit.
 constexpr unsigned k_uart_oldest_version = 1;
 inline bool speaks_uart_version(unsigned version) {
     return version >= k_uart_oldest_version && version <= k_uart_version;
@@ -98,6 +100,20 @@ inline bool speaks_uart_version(unsigned version) {
 inline unsigned uart_header_bits(unsigned version) {
     return version >= 2 ? 56 : 32;
 }
+/// Zeros after the last slot: the padding.
+inline unsigned uart_pad_bits(unsigned version) {
+    return version >= 3 ? 1 : 0;
+}
+/// The bits a scan that commits leaves out when it waits in Pause-DR, and
+/// SCAN::commit then shifts: the padding and one bit of an empty slot, so
+/// that not even a core that sees TDI as it is has its whole field before.
+inline unsigned uart_commit_bits(unsigned version) {
+    return 1 + uart_pad_bits(version);
+}
+/// The bits of TDO delay the host looks past for the core's header: a
+/// primitive that samples TDO itself behind a wrapper that holds it from
+/// the falling edge adds one.
+constexpr unsigned k_max_tdo_delay = 2;
 
 constexpr unsigned k_max_slots = 255;
 /// A host that pauses its scans one bit short keeps the last slot empty.
@@ -115,11 +131,11 @@ struct UART_REQUEST {
     std::uint8_t core = 0;
 };
 
-/// The host's field: the start bit, its header and `slots` byte slots
-/// holding `send` and zeros.
+/// The host's field: the start bit, its header, `slots` byte slots holding
+/// `send` and zeros, and the padding.
 BITS uart_field(const UART_REQUEST& request);
 inline std::size_t uart_field_length(unsigned version, unsigned slots) {
-    return 1 + uart_header_bits(version) + 8 * std::size_t{slots};
+    return 1 + uart_header_bits(version) + 8 * std::size_t{slots} + uart_pad_bits(version);
 }
 
 struct UART_STATUS {
@@ -134,10 +150,12 @@ struct UART_STATUS {
     bool commits = false;
     std::vector<std::uint8_t> taken_bytes;  ///< the bytes the scan takes when it commits
     unsigned accepted = 0;                  ///< of the host's bytes, how many the core keeps
+    unsigned tdo_delay = 0;                 ///< bits before the header (the path's TDO delay)
 };
 
-/// What a scan of `uart_field(request)` captured (its last bit, which
-/// carries nothing, may be missing); false with `error` when no core
+/// What a scan of `uart_field(request)` captured (the bits of a scan paused
+/// short may be missing at its end): the core's header is found up to
+/// k_max_tdo_delay bits late, by its mark. False with `error` when no core
 /// answered (the chain reads all ones or zeros, or another register). A
 /// core of another version answers, but nothing is taken or kept.
 bool read_uart_field(const BITS& captured, const UART_REQUEST& request, UART_STATUS& status, std::string& error);

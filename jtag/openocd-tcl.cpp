@@ -1,6 +1,7 @@
 // Scans as OpenOCD TCL commands, and the parsers of its replies.
 #include "jtag/openocd-tcl.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -64,7 +65,10 @@ bool tcl_script(const std::vector<SCAN>& scans, const std::vector<TAP_SLOT>& tap
         if (scan.kind == SCAN::KIND::idle) {
             group += "runtest " + std::to_string(scan.clocks);
         } else if (scan.kind == SCAN::KIND::commit) {
-            group += "pathmove DRPAUSE DREXIT2 DRSHIFT DREXIT1 DRUPDATE IDLE";
+            group += "pathmove DRPAUSE DREXIT2 DRSHIFT";
+            for (unsigned bit = 1; bit < std::max(1u, scan.clocks); ++bit)
+                group += " DRSHIFT";
+            group += " DREXIT1 DRUPDATE IDLE";
         } else if (scan.kind == SCAN::KIND::ir) {
             group += "irscan " + taps[static_cast<std::size_t>(scan.tap)].name + " 0x" + to_hex(scan.bits);
         } else {

@@ -1,6 +1,7 @@
 // Scans as remote_bitbang requests, and their replies back as bits.
 #include "jtag/remote-bitbang.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace jtag {
@@ -45,7 +46,11 @@ BITBANG_BATCH bitbang_requests(const std::vector<SCAN>& scans, const std::vector
             break;
         case SCAN::KIND::commit:
             move(batch, state, TAP_STATE::pause_dr);
-            for (bool tms : {true, false, true, true, false})  // Exit2, Shift, (one bit) Exit1, Update, Idle
+            add_clock(batch, true, false, false);  // Exit2-DR
+            add_clock(batch, false, false, false); // Shift-DR
+            for (unsigned bit = 1; bit < std::max(1u, scan.clocks); ++bit)
+                add_clock(batch, false, false, false);  // a bit, staying in Shift-DR
+            for (bool tms : {true, true, false})  // (the last bit) Exit1, Update, Idle
                 add_clock(batch, tms, false, false);
             state = TAP_STATE::idle;
             break;

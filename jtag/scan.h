@@ -26,17 +26,17 @@ struct SCAN {
     int tap = -1;
     BITS bits;           ///< shifted in, first bit first
     bool pause = false;  ///< a DR scan ends in Pause-DR instead of Run-Test/Idle
-    unsigned clocks = 0; ///< idle: TCK cycles to run in Run-Test/Idle
+    unsigned clocks = 0; ///< idle: TCK cycles to run in Run-Test/Idle; commit: bits to shift
 
     static SCAN reset() { return {KIND::reset, -1, {}, false, 0}; }
     /// To Run-Test/Idle, and `clocks` TCK cycles there (time for the
     /// target's logic, which on some boards runs only while TCK does).
     static SCAN idle(unsigned clocks = 0) { return {KIND::idle, -1, {}, false, clocks}; }
-    /// From Pause-DR: one more bit (a zero) through the chain, then Update-DR
-    /// and Run-Test/Idle. A scan paused one bit short of its register's
-    /// length is committed by this and by nothing else: the way from Pause-DR
-    /// to a reset passes Update-DR without shifting.
-    static SCAN commit() { return {KIND::commit, -1, {}, false, 0}; }
+    /// From Pause-DR: `bits` more bits (zeros) through the chain, then
+    /// Update-DR and Run-Test/Idle. A scan paused that many bits short of its
+    /// register's length is committed by this and by nothing else: the way
+    /// from Pause-DR to a reset passes Update-DR without shifting.
+    static SCAN commit(unsigned bits = 1) { return {KIND::commit, -1, {}, false, bits}; }
     static SCAN ir(int tap, BITS bits) { return {KIND::ir, tap, std::move(bits), false, 0}; }
     static SCAN dr(int tap, BITS bits, bool pause = false) { return {KIND::dr, tap, std::move(bits), pause, 0}; }
 };

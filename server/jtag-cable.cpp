@@ -126,14 +126,14 @@ private:
 
 namespace {
 
-/// A data register scan that stops in Pause-DR one bit short: the core
-/// commits it only when SCAN::commit shifts that bit, never when a lost
-/// adapter's successor resets the TAP. Its last slot stays empty, so the
-/// bit it leaves out is a zero that carries nothing.
+/// A data register scan that stops in Pause-DR short of its whole length:
+/// the core commits it only when SCAN::commit shifts the bits left out,
+/// never when a lost adapter's successor resets the TAP. Its last slot
+/// stays empty, so the bits it leaves out are zeros that carry nothing.
 BITS paused_field(jtag::UART_REQUEST request) {
     request.slots += 1;
     BITS bits = jtag::uart_field(request);
-    bits.pop_back();
+    bits.resize(bits.size() - jtag::uart_commit_bits(request.version));
     return bits;
 }
 
@@ -511,7 +511,7 @@ void JTAG_CABLE::go_up(const std::vector<jtag::TAP_FACTS>& taps,
         for (std::size_t t = 0; t < taps.size(); ++t) {
             DEVICE device;
             for (const jtag::CORE_FACTS& core : cores[t]) {
-                auto uart = std::make_unique<UART>(core.rx_depth, core.tx_depth, core.version == jtag::k_uart_version);
+                auto uart = std::make_unique<UART>(core.rx_depth, core.tx_depth, jtag::speaks_uart_version(core.version));
                 auto link = std::make_unique<CORE_LINK>(*this, static_cast<int>(t), taps[t].ir_length, core);
                 m_links.push_back(link.get());
                 uart->set_target(std::move(link));
@@ -651,7 +651,7 @@ void JTAG_CABLE::poll() {
 
     std::vector<SCAN> scans;
     if (plan.commit_first)
-        scans.push_back(SCAN::commit());
+        scans.push_back(SCAN::commit(jtag::uart_commit_bits(m_pending_link != nullptr ? m_pending_link->version : 1)));
     std::vector<jtag::UART_REQUEST> requests;
     if (link != nullptr) {
         if (plan.select)
@@ -672,7 +672,7 @@ void JTAG_CABLE::poll() {
         for (std::size_t i = 0; i < plan.scans.size(); ++i) {
             const POLL_PLAN::STEP& step = plan.scans[i];
             if (i > 0)
-                scans.push_back(SCAN::commit());
+                scans.push_back(SCAN::commit(jtag::uart_commit_bits(link->version)));
             jtag::UART_REQUEST request;
             request.version = link->version;
             request.send = link->outgoing.data() + step.from;
@@ -690,7 +690,7 @@ void JTAG_CABLE::poll() {
             requests.push_back(request);
         }
         if (plan.commit_last)
-            scans.push_back(SCAN::commit());
+            scans.push_back(SCAN::commit(jtag::uart_commit_bits(link->version)));
     } else if (liveness) {
         const std::vector<jtag::TAP_SLOT>& taps = m_adapter->taps();
         if (openocd && !taps.empty() && taps.back().ir_length > 0) {

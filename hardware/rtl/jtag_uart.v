@@ -1,16 +1,17 @@
 // The JTAG UART core: a receive FIFO (host to CPU) and a transmit FIFO (CPU
 // to host) between the user data-register port of a TAP (TCK domain) and a
-// CPU's byte streams (system clock domain). The data register (version 2)
+// CPU's byte streams (system clock domain). The data register (version 3)
 // moves up to 255 bytes each way per scan behind a 56-bit header;
 // hardware/README.md describes it. A scan takes and gives bytes only when it
-// reaches Update-DR with exactly the length its header declared, naming this
-// core and its byte counts as they stand: a scan cut short takes nothing, a
-// scan meant for another core (another host changed the instruction) takes
-// nothing, and a commit sent again after a lost reply finds the counts moved
-// on.
+// reaches Update-DR with the length its header declared (or one bit more,
+// the host's padding, which a primitive that hands the core TDI a clock late
+// keeps back), naming this core and its byte counts as they stand: a scan
+// cut short takes nothing, a scan meant for another core (another host
+// changed the instruction) takes nothing, and a commit sent again after a
+// lost reply finds the counts moved on.
 // Bits are read as they arrive: leading zeros (the bypass bits of devices
-// nearer TDO, the capture bits of devices nearer TDI) are skipped up to a
-// start bit.
+// nearer TDO, the capture bits of devices nearer TDI, a primitive's TDI
+// register) are skipped up to a start bit.
 module jtag_uart #(
     parameter RX_LOG2 = 6,  // receive FIFO depth 2**RX_LOG2 (2..7)
     parameter TX_LOG2 = 6,  // transmit FIFO depth 2**TX_LOG2 (2..7)
@@ -29,9 +30,9 @@ module jtag_uart #(
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
     input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
 );
-    localparam [7:0] VERSION = 8'd2;
+    localparam [7:0] VERSION = 8'd3;
     localparam [7:0] CORE_MARK = 8'h5A;    // last byte of the captured header
-    localparam [7:0] COMMIT_MARK = 8'hA6;  // byte 3 of the host's header (version 1 used 0xA5)
+    localparam [7:0] COMMIT_MARK = 8'hA7;  // byte 3 of the host's header (0xA5 in version 1, 0xA6 in 2)
     localparam [11:0] HEADER_BITS = 12'd56;
     localparam RX_DEPTH = 1 << RX_LOG2;
     localparam TX_DEPTH = 1 << TX_LOG2;
@@ -91,7 +92,10 @@ module jtag_uart #(
         saturate8 = value[8] ? 8'hFF : value[7:0];
     endfunction
 
-    wire commit = select && update && armed && started && host_commits && in_bits == declared_bits;
+    // The host pads its scans with one bit, which a primitive that registers
+    // TDI leaves in its register: either length is whole.
+    wire whole = in_bits == declared_bits || in_bits == declared_bits + 12'd1;
+    wire commit = select && update && armed && started && host_commits && whole;
     // Both are at most the depth of their FIFO, so their pointers' width holds them.
     wire [7:0] taken = min3(host_takes, host_length, available);
     wire [7:0] accepted = min3(host_sends, host_length, room);

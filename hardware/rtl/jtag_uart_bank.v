@@ -26,7 +26,7 @@ module jtag_uart_bank #(
     generate
         for (i = 0; i < UARTS; i = i + 1) begin : uart
             localparam [7:0] CODE = IR_USER + i;
-            assign words[32*i +: 32] = {8'd0, 8'd2, TX_SIZE, RX_SIZE, CODE};
+            assign words[32*i +: 32] = {8'd0, 8'd3, TX_SIZE, RX_SIZE, CODE};
             jtag_uart #(.RX_LOG2(RX_LOG2), .TX_LOG2(TX_LOG2), .ID(CODE)) core (
                 .tck(tck), .tdi(tdi), .tdo(user_tdo[i]), .select(select[i]), .capture(capture),
                 .shift(shift), .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),

@@ -237,7 +237,7 @@ TEST(OpenOcd, TclScansReadTheDescriptorAndMoveEveryByteValueThroughALoopbackUart
     EXPECT_EQ(from_bits(descriptor, 40, 8), 2u);
     EXPECT_EQ(from_bits(descriptor, 48, 8), 6u);
     EXPECT_EQ(from_bits(descriptor, 64, 8), k_user0);
-    EXPECT_EQ(from_bits(descriptor, 80, 8), 2u) << "data register version";
+    EXPECT_EQ(from_bits(descriptor, 80, 8), 3u) << "data register version";
     EXPECT_EQ(from_bits(descriptor, 96, 8), k_user0 + 1);
     EXPECT_EQ(from_bits(descriptor, 72, 8), 0x66u) << "64-byte FIFOs";
 

@@ -96,7 +96,7 @@ std::string JTAG_PROBE::transact(const std::string& requests, std::size_t replie
 
 bits uart_scan_bits(const UART_SCAN& scan) {
     const std::uint64_t header = scan.send.size() | scan.takes << 8 | scan.length << 16 |
-                                 std::uint64_t{scan.commit ? 0xA6u : 0u} << 24 | std::uint64_t{scan.rx_count} << 32 |
+                                 std::uint64_t{scan.commit ? 0xA7u : 0u} << 24 | std::uint64_t{scan.rx_count} << 32 |
                                  std::uint64_t{scan.tx_count} << 40 | std::uint64_t{scan.core} << 48;
     bits in{true};  // the start bit
     const bits head = to_bits(header, k_uart_header_bits);
@@ -106,6 +106,8 @@ bits uart_scan_bits(const UART_SCAN& scan) {
         const bits b = to_bits(byte, 8);
         in.insert(in.end(), b.begin(), b.end());
     }
+    if (scan.pad)
+        in.push_back(false);
     return in;
 }
 

@@ -61,7 +61,7 @@ private:
     BOARD_MODEL& m_board;
 };
 
-/// The data register's header, each way (version 2).
+/// The data register's header, each way (version 3).
 constexpr unsigned k_uart_header_bits = 56;
 
 /// One scan of a JTAG UART's data register as a host sends it.
@@ -75,6 +75,9 @@ struct UART_SCAN {
     std::uint8_t rx_count = 0, tx_count = 0;
     /// The core addressed: the low byte of its instruction.
     std::uint8_t core = IR_USER0;
+    /// The zero after the last slot that a host adds for a core behind a
+    /// primitive that registers TDI (the core takes its field with or without).
+    bool pad = true;
 };
 
 /// What came back: the captured header and the byte slots.

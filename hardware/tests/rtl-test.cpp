@@ -144,7 +144,7 @@ TEST(Tap, DescriptorListsTheUartsWithTheirInstructionsAndSizes) {
             EXPECT_EQ(from_bits(out, word, 8), IR_USER0 + i);
             EXPECT_EQ(from_bits(out, word + 8, 4), 6u) << "receive FIFO of 64 bytes";
             EXPECT_EQ(from_bits(out, word + 12, 4), 6u) << "transmit FIFO of 64 bytes";
-            EXPECT_EQ(from_bits(out, word + 16, 8), 2u) << "data register version";
+            EXPECT_EQ(from_bits(out, word + 16, 8), 3u) << "data register version";
         }
     }
 }
@@ -156,7 +156,7 @@ TEST(Uart, EmptyCoreShowsItsHeaderAndTakesNothing) {
     host.select();
     const UART_REPLY reply = host.exchange(8);
     EXPECT_EQ(reply.mark, 0x5Au);
-    EXPECT_EQ(reply.version, 2u);
+    EXPECT_EQ(reply.version, 3u);
     EXPECT_EQ(reply.rx_count, 0u);
     EXPECT_EQ(reply.tx_count, 0u);
     EXPECT_EQ(reply.available, 0u);
@@ -232,6 +232,35 @@ TEST(Uart, FullTransmitFifoHoldsTheCpuBackAndHostTakesEachByteOnce) {
     EXPECT_EQ(host.exchange(16).available, 0u);
 }
 
+// The host pads its field with one bit, which a primitive that registers TDI
+// keeps back: the core takes its field with the padding and without it.
+TEST(Uart, AFieldIsWholeWithOrWithoutItsPaddingBit) {
+    for (bool pad : {true, false}) {
+        Board board;
+        UART_SIDE& cpu = board.model.uart(0);
+        cpu.loopback = false;
+        cpu.outbox = {0x11, 0x22};
+        board.model.run_system(20);
+        UART_HOST host(board.probe, 0);
+        host.select();
+        UART_SCAN scan;
+        scan.send = {0xA0, 0xA1};
+        scan.takes = scan.length = 4;
+        scan.pad = pad;
+        const UART_REPLY reply = uart_reply(scan, board.probe.fpga_dr(uart_scan_bits(scan)));
+        EXPECT_EQ(reply.slots.at(0), 0x11) << pad;
+        scan.send.clear();
+        scan.rx_count = 2;
+        scan.tx_count = 2;
+        const UART_REPLY after = uart_reply(scan, board.probe.fpga_dr(uart_scan_bits(scan)));
+        EXPECT_EQ(after.rx_count, 2u) << pad;
+        EXPECT_EQ(after.tx_count, 2u) << pad;
+        board.model.run_system(20);
+        EXPECT_EQ(std::vector<std::uint8_t>(cpu.inbox.begin(), cpu.inbox.end()),
+                  (std::vector<std::uint8_t>{0xA0, 0xA1})) << pad;
+    }
+}
+
 TEST(Uart, ScansCutShortTakeNothing) {
     Board board;
     UART_SIDE& cpu = board.model.uart(0);
@@ -246,8 +275,9 @@ TEST(Uart, ScansCutShortTakeNothing) {
     scan.length = 4;
     const bits full = uart_scan_bits(scan);
 
-    // One bit short and one byte too long: the length does not match.
-    for (std::size_t length : {full.size() - 1, full.size() + 8}) {
+    // One bit short of the header's length, two bits and one byte too long
+    // (the padding bit is the one more the core takes): the length does not match.
+    for (std::size_t length : {full.size() - 2, full.size() + 1, full.size() + 8}) {
         bits in = full;
         in.resize(length, false);
         const UART_REPLY reply = uart_reply(scan, board.probe.fpga_dr(in));

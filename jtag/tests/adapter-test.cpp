@@ -190,7 +190,8 @@ TEST(Adapter, OpenocdListsTapsAndRunsAScript) {
     EXPECT_EQ(status.available, 0u);
     EXPECT_EQ(status.version, 2u);
     ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap 89 0x" + jtag::to_hex(field) +
+    EXPECT_EQ(commands[1], "runtest 0; irscan fpga.tap 0x20; drscan fpga.tap " + std::to_string(field.size()) + " 0x" +
+                               jtag::to_hex(field) +
                                " -endstate DRPAUSE");
     EXPECT_TRUE(adapter->connected());
     EXPECT_EQ(adapter->bytes_sent(), commands[0].size() + commands[1].size() + 2);

@@ -232,6 +232,16 @@ TEST(UartField, HeaderLayoutOfBothVersions) {
     jtag::UART_REQUEST status = request(2, 0, 0, 0);
     status.commit = false;
     EXPECT_EQ(jtag::from_bits(jtag::uart_field(status), 25, 8), 0u) << "a status read has no mark";
+
+    // Version 3: the same header with its own mark, and one zero of padding.
+    const BITS padded = jtag::uart_field(request(3, 2, 5, 4, 0x81, 0xFE, send, 0x23));
+    ASSERT_EQ(padded.size(), 1 + 56 + 32 + 1u);
+    ASSERT_EQ(padded.size(), jtag::uart_field_length(3, 4));
+    EXPECT_EQ(jtag::from_bits(padded, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA7u << 24);
+    EXPECT_EQ(jtag::from_bits(padded, 57, 16), 0x41u | 0x42u << 8);
+    EXPECT_FALSE(padded.back());
+    EXPECT_EQ(jtag::uart_commit_bits(2), 1u);
+    EXPECT_EQ(jtag::uart_commit_bits(3), 2u);
 }
 
 /// A core's capture: its header, the slots, the bit of no meaning.
@@ -262,7 +272,7 @@ TEST(UartField, TakenAndAcceptedAreTheCoresCounts) {
         {0, 0, 4, 0, 0},
         {4, 4, 2, 2, 2},   // by the slots
     };
-    for (unsigned version : {1u, 2u}) {
+    for (unsigned version : {1u, 2u, 3u}) {
         const BITS captured = core_capture(3, 10, {0x61, 0x62, 0x63, 0}, 0x5A, version, 7, 9);
         for (const CASE& c : cases) {
             ASSERT_TRUE(jtag::read_uart_field(captured, request(version, c.sends, c.takes, c.slots, 7, 9), status,
@@ -308,6 +318,8 @@ TEST(UartField, ScansThatDoNotCommitMoveNothing) {
         {"a status read", 2, 2, 7, 9, false},
         {"an older core", 1, 2, 7, 9, true},
         {"a newer core", 2, 1, 7, 9, true},
+        {"a core without padding", 2, 3, 7, 9, true},
+        {"a core with padding, an older host", 3, 2, 7, 9, true},
         {"another core answers (its instruction was changed)", 2, 2, 7, 9, true, 0x20},
     };
     for (const CASE& c : cases) {
@@ -321,6 +333,45 @@ TEST(UartField, ScansThatDoNotCommitMoveNothing) {
         EXPECT_EQ(status.accepted, 0u) << c.what;
         EXPECT_EQ(status.version, c.core_version) << c.what;
     }
+}
+
+// A primitive that samples TDO itself, behind a wrapper that holds TDO from
+// the falling edge, shows the header a bit late: the host finds it by its
+// mark wherever the bits of the header happen to fall.
+TEST(UartField, TheHeaderIsFoundUpToTwoBitsLate) {
+    for (unsigned version : {1u, 2u, 3u}) {
+        for (unsigned delay = 0; delay <= 3; ++delay) {
+            for (bool before : {false, true}) {
+                // What TDO showed before the header: zeros or ones.
+                BITS captured(delay, before);
+                const BITS core = core_capture(3, 10, {0x61, 0x62, 0x63, 0x5A, 0x5A}, 0x5A, version, 7, 9);
+                captured.insert(captured.end(), core.begin(), core.end());
+                jtag::UART_STATUS status;
+                std::string error;
+                const bool read = jtag::read_uart_field(captured, request(version, 4, 4, 4, 7, 9), status, error);
+                const std::string what = "version " + std::to_string(version) + ", " + std::to_string(delay) +
+                                         " bits late, " + (before ? "ones" : "zeros") + " before";
+                if (delay > jtag::k_max_tdo_delay) {
+                    EXPECT_FALSE(read) << what;
+                    continue;
+                }
+                ASSERT_TRUE(read) << what << ": " << error;
+                EXPECT_EQ(status.tdo_delay, delay) << what;
+                EXPECT_EQ(status.available, 3u) << what;
+                EXPECT_EQ(status.room, 10u) << what;
+                EXPECT_EQ(status.version, version) << what;
+                EXPECT_TRUE(status.commits) << what;
+                EXPECT_EQ(status.taken_bytes, (std::vector<std::uint8_t>{0x61, 0x62, 0x63})) << what;
+            }
+        }
+    }
+    // Every slot of the request must be there past the header.
+    jtag::UART_STATUS status;
+    std::string error;
+    BITS late{false, false};
+    const BITS core = core_capture(3, 10, {1, 2, 3, 4}, 0x5A, 3, 7, 9);
+    late.insert(late.end(), core.begin(), core.end() - 2);
+    EXPECT_FALSE(jtag::read_uart_field(late, request(3, 4, 4, 4, 7, 9), status, error));
 }
 
 TEST(UartField, StuckChainsReadTheSameBitThroughout) {
