@@ -277,7 +277,8 @@ bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& d
 }
 
 BITS uart_field(const UART_REQUEST& request) {
-    BITS bits{true};
+    BITS bits(uart_lead_bits(request.version), false);
+    bits.push_back(true);
     const unsigned mark = !request.commit ? 0 : 0xA4 + std::min(request.version, 3u);
     append(bits, request.sends | request.takes << 8 | request.slots << 16 | mark << 24, 32);
     if (request.version >= 2)

@@ -91,8 +91,9 @@ bool read_descriptor(const BITS& captured, unsigned tap_ir_length, DESCRIPTOR& d
 
 /// Version 2 shows the counts of bytes committed each way and commits only
 /// a scan that names them; version 1 (older cores) has neither. Version 3
-/// takes one bit of padding after the host's field, so that a primitive
-/// that hands the core TDI a clock late still delivers every bit.
+/// frames the host's field with a zero before its start bit and one bit of
+/// padding after it, so that a primitive that hands the core TDI a clock
+/// late (its register's stale bit first) still delivers every bit.
 constexpr unsigned k_uart_oldest_version = 1;
 inline bool speaks_uart_version(unsigned version) {
     return version >= k_uart_oldest_version && version <= k_uart_version;
@@ -100,8 +101,11 @@ inline bool speaks_uart_version(unsigned version) {
 inline unsigned uart_header_bits(unsigned version) {
     return version >= 2 ? 56 : 32;
 }
-/// Zeros after the last slot: the padding.
+/// Zeros after the last slot (the padding), and before the start bit.
 inline unsigned uart_pad_bits(unsigned version) {
+    return version >= 3 ? 1 : 0;
+}
+inline unsigned uart_lead_bits(unsigned version) {
     return version >= 3 ? 1 : 0;
 }
 /// The bits a scan that commits leaves out when it waits in Pause-DR, and
@@ -131,11 +135,11 @@ struct UART_REQUEST {
     std::uint8_t core = 0;
 };
 
-/// The host's field: the start bit, its header, `slots` byte slots holding
-/// `send` and zeros, and the padding.
+/// The host's field: the lead, the start bit, its header, `slots` byte
+/// slots holding `send` and zeros, and the padding.
 BITS uart_field(const UART_REQUEST& request);
 inline std::size_t uart_field_length(unsigned version, unsigned slots) {
-    return 1 + uart_header_bits(version) + 8 * std::size_t{slots} + uart_pad_bits(version);
+    return uart_lead_bits(version) + 1 + uart_header_bits(version) + 8 * std::size_t{slots} + uart_pad_bits(version);
 }
 
 struct UART_STATUS {

@@ -4,6 +4,9 @@
 #include "Vboard_chain.h"
 #include "verilated.h"
 
+const char* BOARD_MODEL::chain_name() { return TT_CHAIN_NAME; }
+unsigned BOARD_MODEL::chain_uarts() { return TT_CHAIN_UARTS; }
+
 BOARD_MODEL::BOARD_MODEL(unsigned uarts, double clock_ratio)
     : m_context(std::make_unique<VerilatedContext>()),
       m_chain(std::make_unique<Vboard_chain>(m_context.get())),

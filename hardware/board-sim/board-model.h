@@ -34,7 +34,12 @@ public:
     static constexpr unsigned k_other_ir_length = 5;
     static constexpr unsigned k_fpga_ir_length = 6;
 
-    /// `uarts` in 1..k_max_uarts; `clock_ratio` system clocks per TCK cycle.
+    /// The chain this model was built with: what it is, and how many UARTs
+    /// it can carry (k_max_uarts on our own TAP, one behind an FPGA's primitive).
+    static const char* chain_name();
+    static unsigned chain_uarts();
+
+    /// `uarts` in 1..chain_uarts(); `clock_ratio` system clocks per TCK cycle.
     BOARD_MODEL(unsigned uarts, double clock_ratio);
     ~BOARD_MODEL();
     BOARD_MODEL(const BOARD_MODEL&) = delete;

@@ -95,21 +95,25 @@ bool send_all(int fd, const std::string& bytes) {
 
 int main(int argc, char** argv) {
     // 1. Options.
-    CLI::App app{"jtag-board-sim: a simulated board with JTAG UARTs, served over remote_bitbang"};
+    CLI::App app{std::string("jtag-board-sim: a simulated board with JTAG UARTs, served over remote_bitbang; "
+                             "its chain: ") + BOARD_MODEL::chain_name()};
     std::string listen = "127.0.0.1:0";
     std::vector<std::string> uart_specs;
     double clock_ratio = 1.0;
     app.add_option("--listen", listen, "address to listen on, HOST:PORT; port 0 picks a free port");
     app.add_option("--uart", uart_specs,
                    "a JTAG UART of the FPGA: loopback, or exec:COMMAND (its CPU side on COMMAND's standard "
-                   "input and output); repeat for more (at most 4; default one loopback)");
-    app.add_option("--clock-ratio", clock_ratio, "system clock cycles per TCK cycle")->check(CLI::Range(0.1, 10.0));
+                   "input and output); repeat for more (at most 4 on our own TAP, 1 behind an FPGA's primitive; "
+                   "default one loopback)");
+    app.add_option("--clock-ratio", clock_ratio, "system clock cycles per TCK cycle (0.02 to 50)")
+        ->check(CLI::Range(0.02, 50.0));
     if (const std::optional<int> status = programs::parse_command_line(app, argc, argv, "jtag-board-sim", false))
         return *status;
     if (uart_specs.empty())
         uart_specs.push_back("loopback");
-    if (uart_specs.size() > BOARD_MODEL::k_max_uarts)
-        return error_exit("--uart: at most " + std::to_string(BOARD_MODEL::k_max_uarts) + " JTAG UARTs");
+    if (uart_specs.size() > BOARD_MODEL::chain_uarts())
+        return error_exit("--uart: at most " + std::to_string(BOARD_MODEL::chain_uarts()) + " JTAG UART" +
+                          (BOARD_MODEL::chain_uarts() == 1 ? "" : "s") + " on " + BOARD_MODEL::chain_name());
     for (const std::string& uart : uart_specs)
         if (uart != "loopback" && (uart.rfind("exec:", 0) != 0 || uart.size() == 5))
             return error_exit("--uart: '" + uart + "' is neither loopback nor exec:COMMAND");

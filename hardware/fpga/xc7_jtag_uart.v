@@ -8,9 +8,11 @@ module xc7_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_
 );
     wire tck, tdi, tdo, select, capture, shift, update, tap_reset;
 
+    /* verilator lint_off PINCONNECTEMPTY */
     BSCANE2 #(.JTAG_CHAIN(CHAIN)) user_port (
         .CAPTURE(capture), .DRCK(), .RESET(tap_reset), .RUNTEST(), .SEL(select), .SHIFT(shift),
         .TCK(tck), .TDI(tdi), .TMS(), .UPDATE(update), .TDO(tdo));
+    /* verilator lint_on PINCONNECTEMPTY */
 
     // USER1..USER4 are instructions 0x02, 0x03, 0x22, 0x23 (IR length 6).
     localparam [7:0] USER_IR = CHAIN == 1 ? 8'h02 : CHAIN == 2 ? 8'h03 : CHAIN == 3 ? 8'h22 : 8'h23;

@@ -9,9 +9,11 @@
 // cut short takes nothing, a scan meant for another core (another host
 // changed the instruction) takes nothing, and a commit sent again after a
 // lost reply finds the counts moved on.
-// Bits are read as they arrive: leading zeros (the bypass bits of devices
-// nearer TDO, the capture bits of devices nearer TDI, a primitive's TDI
-// register) are skipped up to a start bit.
+// Bits are read as they arrive: the field starts with the first one after a
+// zero. Before it come the bypass bits of devices nearer TDO and the capture
+// bits of devices nearer TDI (zeros), and where a primitive registers TDI,
+// the bit its register held (a one where a device nearer TDI idles its TDO
+// high); the host's field begins with a zero of its own.
 module jtag_uart #(
     parameter RX_LOG2 = 6,  // receive FIFO depth 2**RX_LOG2 (2..7)
     parameter TX_LOG2 = 6,  // transmit FIFO depth 2**TX_LOG2 (2..7)
@@ -57,6 +59,7 @@ module jtag_uart #(
     reg  [7:0]  out_slot = 8'd0;
     // What comes in from TDI: zeros (the bypass bits of other devices), a
     // start bit, the host's header, then the byte slots.
+    reg         seen_zero = 1'b0;    // a zero came since Capture-DR
     reg         started = 1'b0;
     reg  [55:0] in_header = 56'd0;
     reg  [6:0]  in_data = 7'd0;     // the first seven bits of the byte coming in
@@ -124,6 +127,7 @@ module jtag_uart #(
             out_data <= tx_waiting != 0 ? tx_memory[first_tx] : 8'd0;
             out_bits <= 12'd0;
             out_slot <= 8'd0;
+            seen_zero <= 1'b0;
             started <= 1'b0;
             in_bits <= 12'd0;
             in_slot <= 8'd0;
@@ -142,7 +146,8 @@ module jtag_uart #(
             end
             // In: wait for the start bit, then the header and the bytes.
             if (!started) begin
-                started <= tdi;
+                if (!tdi) seen_zero <= 1'b1;
+                started <= tdi && seen_zero;
             end else begin
                 if (in_bits != 12'hFFF) in_bits <= in_bits + 12'd1;
                 if (in_bits < HEADER_BITS) begin

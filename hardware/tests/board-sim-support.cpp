@@ -24,6 +24,7 @@
 using namespace std::chrono_literals;
 
 std::string board_sim_program() { return TT_BOARD_SIM; }
+std::string board_sim_program(const std::string& suffix) { return board_sim_program() + "-" + suffix; }
 
 bool have_openocd() {
     int status = 0;
@@ -62,9 +63,9 @@ std::string read_until(int fd, Done done) {
 
 }  // namespace
 
-board_sim::board_sim(std::vector<std::string> args) {
+board_sim::board_sim(std::vector<std::string> args, std::string program) {
     test_support::launch how;
-    how.argv = {board_sim_program()};
+    how.argv = {std::move(program)};
     how.argv.insert(how.argv.end(), args.begin(), args.end());
     how.terminal = false;
     how.stderr_apart = true;

@@ -15,6 +15,9 @@
 #include "tests/support/temp-dir.h"
 
 std::string board_sim_program();
+/// jtag-board-sim built with another chain: `suffix` names it (ecp5-direct,
+/// ecp5-registered, ecp5-late-jtck, xc7).
+std::string board_sim_program(const std::string& suffix);
 
 /// Whether OpenOCD is installed; the tests that need it skip without it.
 bool have_openocd();
@@ -30,7 +33,7 @@ class board_sim {
 public:
     /// Starts jtag-board-sim with `args` and reads the port from its first
     /// line; throws std::runtime_error with its words when it does not start.
-    explicit board_sim(std::vector<std::string> args = {});
+    explicit board_sim(std::vector<std::string> args = {}, std::string program = board_sim_program());
     int port() const { return m_port; }
     std::string errors() { return m_process->errors(); }
     test_support::child_process& process() { return *m_process; }

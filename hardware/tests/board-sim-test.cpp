@@ -29,7 +29,7 @@ const std::vector<std::string>& k_declared = k_board_taps;
 
 TEST(BoardSim, BadOptionsAndAPortInUseExitWithStatusOne) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--uart", "serial"},       {"--uart", "exec:"},          {"--clock-ratio", "20"},
+        {"--uart", "serial"},       {"--uart", "exec:"},          {"--clock-ratio", "60"},
         {"--clock-ratio", "0.01"},  {"--listen", "nowhere"},      {"--no-such-option"},
         {"--uart", "loopback", "--uart", "loopback", "--uart", "loopback", "--uart", "loopback", "--uart", "loopback"},
     };

@@ -98,7 +98,7 @@ bits uart_scan_bits(const UART_SCAN& scan) {
     const std::uint64_t header = scan.send.size() | scan.takes << 8 | scan.length << 16 |
                                  std::uint64_t{scan.commit ? 0xA7u : 0u} << 24 | std::uint64_t{scan.rx_count} << 32 |
                                  std::uint64_t{scan.tx_count} << 40 | std::uint64_t{scan.core} << 48;
-    bits in{true};  // the start bit
+    bits in{false, true};  // the lead and the start bit
     const bits head = to_bits(header, k_uart_header_bits);
     in.insert(in.end(), head.begin(), head.end());
     for (unsigned slot = 0; slot < scan.length; ++slot) {

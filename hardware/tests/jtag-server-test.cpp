@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "hardware/tests/board-sim-support.h"
+#include "hardware/tests/server-streams.h"
 #include "tests/support/jtag-server-process.h"
 #include "tests/support/library-client.h"
 #include "tests/support/loopback.h"
@@ -61,41 +62,6 @@ std::vector<std::string> taps_in(const std::string& text, const std::string& idc
     for (std::size_t t = 0; t < lengths.size() && t < idcodes.size(); ++t)
         taps.push_back(idcodes[t] + "/" + lengths[t]);
     return taps;
-}
-
-/// Writes all of `data` while reading what comes back, until `expected`
-/// bytes have come or the guard passes.
-std::string write_and_collect(JTAGCORVEX* link, const std::string& data, std::size_t expected,
-                              std::chrono::seconds guard = 150s) {
-    std::string got;
-    std::size_t sent = 0;
-    char buffer[4096];
-    const auto give_up = std::chrono::steady_clock::now() + guard;
-    while (got.size() < expected && std::chrono::steady_clock::now() < give_up) {
-        bool idle = true;
-        if (sent < data.size()) {
-            const int n = jtagcorvex_write(link, data.data() + sent, static_cast<unsigned>(data.size() - sent));
-            if (n < 0)
-                break;
-            sent += static_cast<std::size_t>(n);
-            idle = idle && n == 0;
-        }
-        const int n = jtagcorvex_read(link, buffer, sizeof buffer);
-        if (n < 0)
-            break;
-        got.append(buffer, static_cast<std::size_t>(n));
-        if (idle && n == 0)
-            std::this_thread::sleep_for(1ms);
-    }
-    return got;
-}
-
-std::string every_byte_value(int rounds) {
-    std::string bytes;
-    for (int round = 0; round < rounds; ++round)
-        for (int value = 0; value < 256; ++value)
-            bytes.push_back(static_cast<char>(value));
-    return bytes;
 }
 
 /// A remote_bitbang server that misbehaves: its TDO is stuck high (every

@@ -233,12 +233,15 @@ TEST(UartField, HeaderLayoutOfBothVersions) {
     status.commit = false;
     EXPECT_EQ(jtag::from_bits(jtag::uart_field(status), 25, 8), 0u) << "a status read has no mark";
 
-    // Version 3: the same header with its own mark, and one zero of padding.
+    // Version 3: the same header with its own mark, a zero before the start
+    // bit and one after the slots.
     const BITS padded = jtag::uart_field(request(3, 2, 5, 4, 0x81, 0xFE, send, 0x23));
-    ASSERT_EQ(padded.size(), 1 + 56 + 32 + 1u);
+    ASSERT_EQ(padded.size(), 1 + 1 + 56 + 32 + 1u);
     ASSERT_EQ(padded.size(), jtag::uart_field_length(3, 4));
-    EXPECT_EQ(jtag::from_bits(padded, 1, 32), 2u | 5u << 8 | 4u << 16 | 0xA7u << 24);
-    EXPECT_EQ(jtag::from_bits(padded, 57, 16), 0x41u | 0x42u << 8);
+    EXPECT_FALSE(padded[0]);
+    EXPECT_TRUE(padded[1]);
+    EXPECT_EQ(jtag::from_bits(padded, 2, 32), 2u | 5u << 8 | 4u << 16 | 0xA7u << 24);
+    EXPECT_EQ(jtag::from_bits(padded, 58, 16), 0x41u | 0x42u << 8);
     EXPECT_FALSE(padded.back());
     EXPECT_EQ(jtag::uart_commit_bits(2), 1u);
     EXPECT_EQ(jtag::uart_commit_bits(3), 2u);
