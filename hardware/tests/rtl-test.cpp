@@ -261,6 +261,34 @@ TEST(Uart, AFieldIsWholeWithOrWithoutItsPaddingBit) {
     }
 }
 
+// A primitive that registers TDI shows the core its register's stale bit
+// first: a one, where the device nearer TDI idles its TDO high. The field
+// starts at the first one after a zero: the host's lead.
+TEST(Uart, AStaleOneBeforeTheFieldIsSkipped) {
+    Board board;
+    UART_SIDE& cpu = board.model.uart(0);
+    cpu.loopback = false;
+    cpu.outbox = {0x11};
+    board.model.run_system(20);
+    UART_HOST host(board.probe, 0);
+    host.select();
+    UART_SCAN scan;
+    scan.send = {0xA0, 0xA1};
+    scan.takes = scan.length = 2;
+    bits in{true, true};  // stale ones: the core sees every bit the host shifts
+    const bits field = uart_scan_bits(scan);
+    in.insert(in.end(), field.begin(), field.end());
+    const bits out = board.probe.chain_dr(in);
+    const UART_REPLY reply = uart_reply(scan, bits(out.begin() + 1, out.end()));
+    EXPECT_EQ(reply.taken, 1u);
+    EXPECT_EQ(reply.slots.at(0), 0x11);
+    board.model.run_system(20);
+    EXPECT_EQ(std::vector<std::uint8_t>(cpu.inbox.begin(), cpu.inbox.end()), (std::vector<std::uint8_t>{0xA0, 0xA1}));
+    const UART_REPLY after = host.exchange(2);
+    EXPECT_EQ(after.rx_count, 2u);
+    EXPECT_EQ(after.tx_count, 1u);
+}
+
 TEST(Uart, ScansCutShortTakeNothing) {
     Board board;
     UART_SIDE& cpu = board.model.uart(0);
