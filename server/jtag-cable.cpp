@@ -110,6 +110,8 @@ public:
     /// The core did not answer its instruction: its holder was told, and it is
     /// not scanned again until it is opened again.
     bool silent = false;
+    /// Bits before the core's header in its captures (an FPGA primitive's TDO path).
+    unsigned tdo_delay = 0;
     /// Version 2: the counts the core will show at its next capture.
     bool counts_known = false;
     std::uint8_t rx_count = 0, tx_count = 0;
@@ -806,6 +808,13 @@ bool JTAG_CABLE::take_reply(CORE_LINK* link, const POLL_PLAN& plan, const std::v
             m_ir_tap = -1;
             moved = true;
             return true;
+        }
+        if (status.tdo_delay != link->tdo_delay) {
+            // What an FPGA primitive's TDO path does is seen only here: said once.
+            log("JTAG UART instruction 0x" + jtag::to_hex(jtag::to_bits(link->instruction, 8)) +
+                ": its header comes " + std::to_string(status.tdo_delay) + " bit" +
+                (status.tdo_delay == 1 ? "" : "s") + " late on TDO");
+            link->tdo_delay = status.tdo_delay;
         }
         if (link->version >= 2) {
             if (link->unsettled)
