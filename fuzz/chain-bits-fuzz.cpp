@@ -96,7 +96,7 @@ void check_descriptor(const std::uint8_t* tail, const jtag::BITS& bits) {
 
 void check_uart_field(const std::uint8_t* tail, const jtag::BITS& bits) {
     jtag::UART_REQUEST request;
-    request.version = tail[0] % 2 ? 2 : 1;
+    request.version = 1 + tail[0] % 3;
     request.sends = tail[1];
     request.takes = tail[2];
     request.slots = tail[3] % 16;
@@ -115,6 +115,8 @@ void check_uart_field(const std::uint8_t* tail, const jtag::BITS& bits) {
     FUZZ_CHECK(status.available <= 255 && status.room <= 255 && status.version <= 255);
     FUZZ_CHECK(status.commits || (status.taken_bytes.empty() && status.accepted == 0));
     FUZZ_CHECK(!status.commits || status.version == request.version);
+    FUZZ_CHECK(status.tdo_delay <= jtag::k_max_tdo_delay);
+    FUZZ_CHECK(bits.size() >= status.tdo_delay + 32);
 }
 
 /// The replies to an IR scan and a paused DR scan of the second TAP of the

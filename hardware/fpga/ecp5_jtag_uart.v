@@ -1,9 +1,14 @@
 // A JTAG UART behind the FPGA's own TAP on ECP5 parts: the JTAGG primitive's
 // ER1 (CHAIN 1) or ER2 (CHAIN 2) user instruction. JTAGG gives no select or
 // capture signals of their own: capture is JCEn outside Shift-DR, and the
-// selection is held from Capture-DR until Update-DR. The primitive takes
-// JTDOn on the other clock edge than our TAP does, so TDO is held from the
-// falling edge. Synthesized by the tests; not tried on a board.
+// selection is held from Capture-DR until Update-DR. TDO is held from the
+// falling edge, so that the primitive finds it stable on either edge and a
+// JTCK that comes late (the core shifting a clock early) loses no bit. No
+// document gives JTAGG's timing: with TDI registered by the primitive (the
+// core sees a stale bit first and misses the last) and TDO sampled by it on
+// the falling edge (the header a bit late), the data register's framing
+// makes up the difference (hardware/README.md). Tried against the models of
+// hardware/sim/JTAGG.v, placed and routed for an LFE5U-25F; not on a board.
 module ecp5_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
     // CPU side (system clock domain): a valid/ready byte stream each way.
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,

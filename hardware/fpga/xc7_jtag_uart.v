@@ -1,6 +1,7 @@
 // A JTAG UART behind the FPGA's own TAP on 7-series parts: the BSCANE2
 // primitive hands the user data-register port of USER1..USER4 (CHAIN 1..4)
-// to the core. Synthesized by the tests; not tried on a board.
+// to the core. Tried against the model of hardware/sim/BSCANE2.v and
+// synthesized; not on a board.
 module xc7_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
     // CPU side (system clock domain): a valid/ready byte stream each way.
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
