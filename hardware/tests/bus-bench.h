@@ -57,11 +57,16 @@ public:
     std::function<void()> while_waiting;
     unsigned host_period = 400;
     unsigned limit = 200000;
+    /// Clocks after which a driver call gives up the test run (a driver
+    /// loop that never ends: the bus works, the RTL never answers).
+    std::uint64_t budget = 50000000;
     unsigned clocks_per_tck = 1;
     std::uint64_t clock_count = 0;
 
 protected:
     BUS_BENCH();
+    /// After the model exists: reset released, the TAP reset, the adapter reset.
+    void power_up();
     std::string transact(const std::string& requests, std::size_t replies) override;
     virtual void set_jtag(bool tck, bool tms, bool tdi) = 0;
     virtual bool tdo() const = 0;
@@ -80,25 +85,35 @@ private:
     bool m_tck = false;
 };
 
+/// The pins every bench's Verilated top has: JTAG and the interrupt.
+template <class TOP>
+class MODEL_BENCH : public BUS_BENCH {
+public:
+    bool irq() const override;
+
+protected:
+    MODEL_BENCH();
+    ~MODEL_BENCH() override;
+    void set_jtag(bool tck, bool tms, bool tdi) override;
+    bool tdo() const override;
+
+    std::unique_ptr<TOP> m_top;
+};
+
 /// Wishbone B4 classic: CYC and STB until ACK; the master may hold STB low
 /// for some clocks first (its own wait states, taken in turn from
 /// `strobe_delays`).
-class WISHBONE_BENCH : public BUS_BENCH {
+class WISHBONE_BENCH : public MODEL_BENCH<Vbus_wishbone_top> {
 public:
     WISHBONE_BENCH();
-    ~WISHBONE_BENCH() override;
-    bool irq() const override;
     std::vector<unsigned> strobe_delays{0};
 
 protected:
-    void set_jtag(bool tck, bool tms, bool tdi) override;
-    bool tdo() const override;
     void cycle() override;
     void set_reset(bool reset) override;
     void begin_access() override;
 
 private:
-    std::unique_ptr<Vbus_wishbone_top> m_top;
     unsigned m_delay_index = 0;
     unsigned m_wait = 0;
 };
@@ -109,22 +124,17 @@ struct AXI_TIMING {
     unsigned aw = 0, w = 0, b = 0, ar = 0, r = 0;
 };
 
-class AXIL_BENCH : public BUS_BENCH {
+class AXIL_BENCH : public MODEL_BENCH<Vbus_axil_top> {
 public:
     AXIL_BENCH();
-    ~AXIL_BENCH() override;
-    bool irq() const override;
     AXI_TIMING timing;
 
 protected:
-    void set_jtag(bool tck, bool tms, bool tdi) override;
-    bool tdo() const override;
     void cycle() override;
     void set_reset(bool reset) override;
     void begin_access() override;
 
 private:
-    std::unique_ptr<Vbus_axil_top> m_top;
     unsigned m_aw_wait = 0, m_w_wait = 0, m_b_wait = 0, m_ar_wait = 0, m_r_wait = 0;
     bool m_aw_done = false, m_w_done = false, m_ar_done = false;
     // The slave's response channel as seen at the last clock (must hold until taken).
