@@ -12,7 +12,9 @@
 module ecp5_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
     // CPU side (system clock domain): a valid/ready byte stream each way.
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
-    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready,
+    // A one-sys_clk pulse after each capture by a host.
+    output wire host_scan
 );
     wire tck, tdi, shift, update, reset_n, enable1, enable2, core_tdo;
     reg  tdo_held = 1'b0;
@@ -39,5 +41,5 @@ module ecp5_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX
         .tck(tck), .tdi(tdi), .tdo(core_tdo), .select(enable | selected), .capture(enable & ~shift),
         .shift(enable & shift), .update(update), .tap_reset(~reset_n), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
-        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready), .host_scan(host_scan));
 endmodule

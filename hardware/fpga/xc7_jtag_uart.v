@@ -5,7 +5,9 @@
 module xc7_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_LOG2 = 6) (
     // CPU side (system clock domain): a valid/ready byte stream each way.
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
-    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready,
+    // A one-sys_clk pulse after each capture by a host.
+    output wire host_scan
 );
     wire tck, tdi, tdo, select, capture, shift, update, tap_reset;
 
@@ -21,5 +23,5 @@ module xc7_jtag_uart #(parameter CHAIN = 1, parameter RX_LOG2 = 6, parameter TX_
         .tck(tck), .tdi(tdi), .tdo(tdo), .select(select), .capture(capture), .shift(shift),
         .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
-        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready), .host_scan(host_scan));
 endmodule

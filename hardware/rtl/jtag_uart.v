@@ -30,7 +30,9 @@ module jtag_uart #(
     input  wire       tap_reset,
     // CPU side (system clock domain): a valid/ready byte stream each way.
     input wire sys_clk, output wire [7:0] rx_data, output wire rx_valid, input wire rx_ready,
-    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready
+    input wire [7:0] tx_data, input wire tx_valid, output wire tx_ready,
+    // A one-sys_clk pulse after each Capture-DR of this core: a host is scanning.
+    output wire host_scan
 );
     localparam [7:0] VERSION = 8'd3;
     localparam [7:0] CORE_MARK = 8'h5A;    // last byte of the captured header
@@ -191,4 +193,20 @@ module jtag_uart #(
         .src_clk(tck), .src_value(rx_write_next), .dst_clk(sys_clk), .dst_value(rx_write_at_sys));
     cdc_publish #(.W(TX_LOG2 + 1)) tx_read_crossing (
         .src_clk(tck), .src_value(tx_read_next), .dst_clk(sys_clk), .dst_value(tx_read_at_sys));
+
+    // ---------------------------------------------------------- host activity
+    // A toggle per capture, two flip-flops into sys_clk, an edge detector.
+    // Captures closer together than about two sys_clk cycles may give one
+    // pulse: it tells that a host scans, not how often.
+    reg scan_toggle = 1'b0;
+    (* async_reg = "true" *) reg scan_sync1 = 1'b0;
+    (* async_reg = "true" *) reg scan_sync2 = 1'b0;
+    reg scan_seen = 1'b0;
+    always @(posedge tck) if (select && capture && !tap_reset) scan_toggle <= ~scan_toggle;
+    always @(posedge sys_clk) begin
+        scan_sync1 <= scan_toggle;
+        scan_sync2 <= scan_sync1;
+        scan_seen <= scan_sync2;
+    end
+    assign host_scan = scan_sync2 ^ scan_seen;
 endmodule

@@ -17,7 +17,9 @@ module jtag_uart_bank #(
     // The CPU sides (system clock domain): UART i uses bits [8*i+7:8*i] and [i].
     input wire sys_clk, output wire [8*UARTS-1:0] rx_data, output wire [UARTS-1:0] rx_valid,
     input wire [UARTS-1:0] rx_ready, input wire [8*UARTS-1:0] tx_data, input wire [UARTS-1:0] tx_valid,
-    output wire [UARTS-1:0] tx_ready
+    output wire [UARTS-1:0] tx_ready,
+    // Core i pulses host_scan[i] (sys_clk) after each capture by a host.
+    output wire [UARTS-1:0] host_scan
 );
     localparam [3:0] RX_SIZE = RX_LOG2[3:0];
     localparam [3:0] TX_SIZE = TX_LOG2[3:0];
@@ -31,7 +33,8 @@ module jtag_uart_bank #(
                 .tck(tck), .tdi(tdi), .tdo(user_tdo[i]), .select(select[i]), .capture(capture),
                 .shift(shift), .update(update), .tap_reset(tap_reset), .sys_clk(sys_clk),
                 .rx_data(rx_data[8*i +: 8]), .rx_valid(rx_valid[i]), .rx_ready(rx_ready[i]),
-                .tx_data(tx_data[8*i +: 8]), .tx_valid(tx_valid[i]), .tx_ready(tx_ready[i]));
+                .tx_data(tx_data[8*i +: 8]), .tx_valid(tx_valid[i]), .tx_ready(tx_ready[i]),
+                .host_scan(host_scan[i]));
         end
     endgenerate
 endmodule

@@ -16,7 +16,9 @@ module jtag_uart_system #(
     // The CPU sides (system clock domain): UART i uses bits [8*i+7:8*i] and [i].
     input wire sys_clk, output wire [8*UARTS-1:0] rx_data, output wire [UARTS-1:0] rx_valid,
     input wire [UARTS-1:0] rx_ready, input wire [8*UARTS-1:0] tx_data, input wire [UARTS-1:0] tx_valid,
-    output wire [UARTS-1:0] tx_ready
+    output wire [UARTS-1:0] tx_ready,
+    // Core i pulses host_scan[i] (sys_clk) after each capture by a host.
+    output wire [UARTS-1:0] host_scan
 );
     localparam IR_LEN = 6, IR_USER = 32;
     localparam [31:0] MAGIC = 32'h55A71C3D;
@@ -40,5 +42,5 @@ module jtag_uart_system #(
         .tck(tck), .tdi(tdi), .select(select), .capture(capture), .shift(shift), .update(update),
         .tap_reset(tap_reset), .user_tdo(user_tdo), .words(descriptor[32*(2+UARTS)-1:64]), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
-        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready), .host_scan(host_scan));
 endmodule

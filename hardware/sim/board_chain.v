@@ -39,11 +39,14 @@ module board_chain (
         .user_select(select), .user_capture(capture), .user_shift(shift), .user_update(update),
         .user_reset(tap_reset), .user_tdo(user_tdo), .state(tap_state), .instruction(tap_instruction));
 
+    // The board's CPU sides do not look at host_scan.
+    /* verilator lint_off PINCONNECTEMPTY */
     jtag_uart_bank #(.UARTS(UARTS), .IR_USER(IR_USER)) bank (
         .tck(tck), .tdi(tdi), .select(select), .capture(capture), .shift(shift), .update(update),
         .tap_reset(tap_reset), .user_tdo(user_tdo), .words(descriptor[32*(2+UARTS)-1:64]), .sys_clk(sys_clk),
         .rx_data(rx_data), .rx_valid(rx_valid), .rx_ready(rx_ready),
-        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready));
+        .tx_data(tx_data), .tx_valid(tx_valid), .tx_ready(tx_ready), .host_scan());
+    /* verilator lint_on PINCONNECTEMPTY */
 
     other_tap other (.tck(tck), .tms(tms), .tdi(fpga_tdo), .trst_n(trst_n), .tdo(tdo));
 endmodule
