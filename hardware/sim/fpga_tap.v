@@ -9,8 +9,8 @@
 // register's TDO as the primitive presents it (its own register, if any).
 module fpga_tap #(
     parameter              IR_LEN    = 8,
-    parameter [31:0]       IDCODE    = 32'h41111043,
-    parameter [IR_LEN-1:0] IR_IDCODE = 8'hE0,
+    parameter [31:0]       IDCODE    = 32'h00000001,
+    parameter [IR_LEN-1:0] IR_IDCODE = 1,
     // The user instructions; all ones (BYPASS) for none.
     parameter [IR_LEN-1:0] USER1 = {IR_LEN{1'b1}},
     parameter [IR_LEN-1:0] USER2 = {IR_LEN{1'b1}},

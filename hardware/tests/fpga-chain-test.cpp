@@ -93,7 +93,8 @@ TEST_P(FpgaChains, EveryByteValueBothWaysAHundredKilobytesExactlyAndBackpressure
 INSTANTIATE_TEST_SUITE_P(
     ChainsAndClockRatios, FpgaChains,
 #ifdef TT_SANITIZED
-    testing::Combine(testing::ValuesIn(k_chains), testing::Values(1.0)),
+    // A sanitized build makes no FPGA boards (their server code is the same).
+    testing::Combine(testing::Values(k_chains[0]), testing::Values(1.0)),
 #else
     testing::Combine(testing::ValuesIn(k_chains), testing::Values(0.02, 1.0, 50.0)),
 #endif
