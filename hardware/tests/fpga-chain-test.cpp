@@ -2,7 +2,8 @@
 // can be built with: our own TAP, an ECP5 with the core behind JTAGG (each
 // timing variant of the primitive's model), and a 7-series FPGA with the
 // core behind BSCANE2, the FPGAs between devices in BYPASS; at TCK to
-// system clock ratios from 1:50 to 50:1.
+// system clock ratios from 1:50 to 50:1. And the FPGA chains through
+// OpenOCD, which judges their TAPs.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -89,6 +90,41 @@ TEST_P(FpgaChains, EveryByteValueBothWaysAHundredKilobytesExactlyAndBackpressure
     else
         EXPECT_EQ(server.log().find("late on TDO"), std::string::npos) << server.log();
 }
+
+#ifndef TT_SANITIZED
+class FpgaChainsThroughOpenOcd : public testing::TestWithParam<CHAIN> {};
+
+// OpenOCD declares the chain (nearest TDO first) and checks each TAP's
+// IDCODE and IR capture; jtag-server reaches the UART through its TCL port.
+TEST_P(FpgaChainsThroughOpenOcd, OpenOcdAcceptsTheChainAndEveryByteValueComesBack) {
+    NEED_OPENOCD();
+    const CHAIN& chain = GetParam();
+    const bool ecp5 = std::string(chain.program).rfind("ecp5", 0) == 0;
+    board_sim board({"--uart", "loopback"}, board_sim_program(chain.program));
+    const int tcl = free_port();
+    openocd_process openocd(board.port(),
+                            {"jtag newtap near tap -irlen 5 -expected-id 0x30a51e2b",
+                             ecp5 ? "jtag newtap fpga tap -irlen 8 -expected-id 0x41111043"
+                                  : "jtag newtap fpga tap -irlen 6 -expected-id 0x0362d093",
+                             "jtag newtap far tap -irlen 5 -expected-id 0x10a52e2b", "init"},
+                            tcl);
+    openocd.connect_tcl();
+    jtag_server server("[[cable]]\nname = \"SimJTAG [fpga]\"\nadapter = \"openocd\"\naddress = \"127.0.0.1:" +
+                       std::to_string(tcl) + "\"\n[[cable.device]]\n[[cable.device]]\nuser_instructions = [" +
+                       chain.instruction + "]\n");
+    open_result uart = open_uart(nullptr, 2, 0);
+    ASSERT_NE(uart.link, nullptr) << uart.code << ": " << uart.text << "\n" << server.log() << openocd.log();
+    jtagcorvex_wait_open(uart.link);
+    const std::string bytes = every_byte_value(2);
+    EXPECT_EQ(write_and_collect(uart.link, bytes, bytes.size(), 120s), bytes) << server.log() << openocd.log();
+    jtagcorvex_close(uart.link);
+    for (const char* complaint : {"Assertion", "UNEXPECTED", "IR capture error"})
+        EXPECT_EQ(openocd.log().find(complaint), std::string::npos) << complaint << "\n" << openocd.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Fpgas, FpgaChainsThroughOpenOcd, testing::Values(k_chains[2], k_chains[3], k_chains[4]),
+                         [](const testing::TestParamInfo<CHAIN>& info) { return std::string(info.param.name); });
+#endif
 
 INSTANTIATE_TEST_SUITE_P(
     ChainsAndClockRatios, FpgaChains,
