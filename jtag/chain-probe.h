@@ -120,7 +120,7 @@ inline unsigned uart_commit_bits(unsigned version) {
 constexpr unsigned k_max_tdo_delay = 2;
 
 constexpr unsigned k_max_slots = 255;
-/// A host that pauses its scans one bit short keeps the last slot empty.
+/// A host that pauses its scans short of their length (uart_commit_bits) keeps the last slot empty.
 constexpr unsigned k_max_usable_slots = k_max_slots - 1;
 
 /// One scan as the host shifts it in.
